@@ -1,0 +1,1 @@
+#include "aiger/aiger.hpp"

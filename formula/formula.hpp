@@ -1,0 +1,93 @@
+// The quantified Boolean formula in prenex conjunctive normal form, and its QDIMACS form.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "formula/clause.hpp"
+#include "formula/literal.hpp"
+#include "formula/variable_map.hpp"
+
+namespace ZEFI {
+
+enum QuantifierKind : std::int32_t {
+  None = 0,  // a map entry nothing has set
+  Forall = 1,
+  Exists = 2,
+};
+
+struct Quantification {
+  QuantifierKind kind = None;
+  std::uint32_t variable = 0;
+  bool operator==(const Quantification&) const = default;
+};
+
+class Formula {
+ public:
+  ClauseArray clauses;                    // the matrix, in file order
+  std::uint32_t maxVar = 0;               // at least every variable of prefix and clauses
+  std::string error;                      // text of the last reading error
+  VariableMap<std::uint32_t> positionOf;  // prefix position; 0 for free variables
+  VariableMap<Quantification> quantifierOf;
+  std::vector<Quantification> prefix;     // outermost first, one element per variable
+
+  // A hint only: room for at most what the input can hold, never an allocation that the
+  // count alone could make fail.
+  void reserveClauses(std::uint64_t count);
+  void appendClause(std::span<const Literal> literals) { clauses.append(literals); }
+  void appendClause(const Clause& clause) { clauses.append(clause); }
+
+  // One cube per clause, each literal complemented, in order. Returns true.
+  bool complementedClauses(CubeArray& out) const;
+  // Replaces clauses by the complement of each cube. Returns true.
+  bool setComplementedClauses(const CubeArray& cubes);
+  // Universal reduction by positionOf and quantifierOf.
+  void reduceUniversal(Clause& clause) const;
+  // Appends the resolvent of clauses first and second on variable; true when appended.
+  // When the clauses do not clash on the variable nothing changes.
+  bool resolve(std::size_t first, std::size_t second, std::uint32_t variable);
+
+  // Fills this (new, empty) formula from QDIMACS text; false with error set on failure.
+  bool readQdimacs(std::istream& in);
+  // Writes the formula in the normal form: problem line, one quantifier line per prefix
+  // element, one line per clause. Buffered; the stream is flushed once, at the end.
+  void writeQdimacs(std::ostream& out) const;
+};
+
+// Writes QDIMACS text piece by piece, for a formula too large to hold as clauses: the
+// same bytes as Formula::writeQdimacs for the same header, prefix and clauses. Output is
+// collected in a large buffer and handed to the stream in big blocks.
+class QdimacsWriter {
+ public:
+  explicit QdimacsWriter(std::ostream& out);
+  ~QdimacsWriter();  // flushes what is buffered
+  QdimacsWriter(const QdimacsWriter&) = delete;
+  QdimacsWriter& operator=(const QdimacsWriter&) = delete;
+
+  void header(std::uint64_t maxVar, std::uint64_t clauseCount);  // "p cnf M C"
+  void quantifier(QuantifierKind kind, std::uint32_t variable);   // "e v 0"; None: nothing
+  void clause(std::span<const Literal> literals);                 // "l1 l2 0"
+  // Hands the buffer to the stream and flushes it; true when the stream took everything.
+  bool finish();
+
+ private:
+  void drain();
+  std::ostream& out_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+// Text renderers.
+std::string clauseToString(std::span<const Literal> clause);         // "(1, -2, 3)"
+std::string clauseToBracketString(std::span<const Literal> clause);  // "[1, -2, 3]"
+void printClauses(const ClauseArray& clauses, std::ostream& out);    // "[2](1, -2)(3)"
+void printClausesBracketed(const ClauseArray& clauses, std::ostream& out);  // "[2][1, -2][3]"
+
+// Signed decimal form of a literal: "-7" or "7".
+std::string literalToString(Literal literal);
+
+}  // namespace ZEFI

@@ -1,0 +1,2 @@
+// Implementation of VariableMap; included by variable_map.hpp only.
+#pragma once

@@ -1,0 +1,1 @@
+#include "negation/aig_dot.hpp"

@@ -1,0 +1,1 @@
+#include "negation/clause_index.hpp"

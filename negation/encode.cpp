@@ -1,0 +1,1 @@
+#include "negation/encode.hpp"

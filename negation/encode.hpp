@@ -1,0 +1,40 @@
+// Construction of the And-Inverter Graph of a set of definitions, and its re-encoding as
+// clauses (the Tseitin encoding of each AND gate, constants dropped).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "aiger/aiger.hpp"
+#include "formula/formula.hpp"
+#include "negation/clause_index.hpp"
+
+namespace ZEFI {
+
+// Builds the graph: inputs, outputs and the gate chains of each output's definition.
+// Gate variables are numbered from firstFreshVariable upward; returns the counter after
+// the last gate (the next free variable). The store must be empty.
+std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
+                                   std::span<const std::uint32_t> inputVariables,
+                                   std::span<const std::uint32_t> outputVariables,
+                                   std::uint32_t firstFreshVariable, AigStore& store);
+
+// The clauses of one gate, at most three of at most three literals each.
+struct GateClauses {
+  std::uint8_t count = 0;
+  std::uint8_t sizes[3] = {0, 0, 0};
+  Literal literals[3][3] = {};
+  std::span<const Literal> operator[](unsigned i) const { return {literals[i], sizes[i]}; }
+};
+GateClauses gateClauses(const AigAnd& gate);
+
+// Builds the graph in a store of its own, runs the consistency check (a problem is printed
+// as an "AIGER ERROR: " line and does not stop the encoding), and replaces output's clauses
+// by the clauses of every gate in order of creation; output.maxVar becomes the largest
+// variable in them (0 when none). The prefix and maps of output are not touched.
+void encodeDefinitions(const ClauseIndex& index, const std::vector<std::uint32_t>& inputVariables,
+                       const std::vector<std::uint32_t>& outputVariables,
+                       std::uint32_t firstFreshVariable, Formula& output);
+
+}  // namespace ZEFI
