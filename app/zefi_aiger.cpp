@@ -1,1 +1,257 @@
-int main() { return 0; }
+// zefi-aiger: a small tool around the And-Inverter Graph store. It converts AIGER files
+// between the ASCII and binary forms, checks them, draws them for Graphviz, and writes the
+// graph that negating a QDIMACS formula builds, so that the graph can be handed to other
+// circuit tools.
+//
+// Statuses: 0 success (or --help), 1 a file could not be read or written, 2 bad arguments.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <span>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "aiger/aiger.hpp"
+#include "formula/formula.hpp"
+#include "formula/literal.hpp"
+#include "negation/aig_dot.hpp"
+#include "negation/clause_index.hpp"
+#include "negation/encode.hpp"
+
+namespace {
+
+using namespace ZEFI;
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+constexpr int kUsageError = 2;
+
+constexpr const char* kUsage =
+    "Usage: zefi-aiger convert IN OUT [--strip]\n"
+    "       zefi-aiger check IN\n"
+    "       zefi-aiger dot IN\n"
+    "       zefi-aiger graph IN.qdimacs OUT\n"
+    "       zefi-aiger --help\n"
+    "\n"
+    "  convert  read the AIGER file IN and write it to OUT: ASCII when OUT ends in\n"
+    "           \".aag\" or \".aag.gz\", binary otherwise (\".gz\" names go through gzip);\n"
+    "           OUT \"-\" writes ASCII to standard output; --strip drops names and comments\n"
+    "  check    read IN, check it and print its header counts \"M I L O A\"\n"
+    "  dot      print the graph of IN as Graphviz text on standard output\n"
+    "  graph    write the graph that negating the QDIMACS formula IN builds to OUT,\n"
+    "           chosen by name as for convert\n"
+    "\n"
+    "Names of AIGER inputs ending in \".gz\" are read through gunzip.\n";
+
+// The store never tests what its allocator hands back, so running out of memory has to
+// end the process here rather than surface as a null pointer somewhere inside it.
+void* allocateOrExit(void* /*state*/, std::size_t bytes) {
+  void* block = std::malloc(bytes == 0 ? 1 : bytes);
+  if (block == nullptr) {
+    std::fputs("zefi-aiger: out of memory\n", stderr);
+    std::exit(kFailure);
+  }
+  return block;
+}
+
+void releaseBlock(void* /*state*/, void* block, std::size_t /*bytes*/) {
+  std::free(block);
+}
+
+struct StoreDeleter {
+  void operator()(AigStore* store) const { store->destroy(); }
+};
+using StorePtr = std::unique_ptr<AigStore, StoreDeleter>;
+
+StorePtr newStore() {
+  return StorePtr(AigStore::create(nullptr, allocateOrExit, releaseBlock));
+}
+
+int fail(std::string_view message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "zefi-aiger: %.*s\n", static_cast<int>(message.size()), message.data());
+  return kFailure;
+}
+
+int usageError() {
+  std::fputs(kUsage, stderr);
+  return kUsageError;
+}
+
+bool isStandardStream(const std::string& name) {
+  return name == "-";
+}
+
+// Reads an AIGER file into a fresh store; on failure prints the reader's (or the
+// consistency check's) message and leaves status set.
+StorePtr readAiger(const std::string& path, int& status) {
+  StorePtr store = newStore();
+  const char* error = store->readFromPath(path.c_str());
+  if (error != nullptr) {
+    status = fail(error);
+    return nullptr;
+  }
+  status = kSuccess;
+  return store;
+}
+
+bool finishStandardOutput() {
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+}
+
+// Writes the store by the name of out: "-" is ASCII on standard output, any other name
+// picks its form and compression by suffix.
+int writeAiger(AigStore& store, const std::string& out) {
+  if (isStandardStream(out)) {
+    if (store.writeToFile(ascii, stdout) == 0 || !finishStandardOutput())
+      return fail("cannot write standard output");
+    return kSuccess;
+  }
+  if (store.writeToPath(out.c_str()) == 0) return fail("cannot write " + out);
+  return kSuccess;
+}
+
+// Graphviz output ends every line with std::endl; flushing standard output for each of
+// them would cost a system call per line, so the lines are collected in large blocks and
+// only the final flush reaches the file.
+class BlockBuffer : public std::streambuf {
+ public:
+  explicit BlockBuffer(std::FILE* file) : file_(file), block_(1u << 16) {
+    setp(block_.data(), block_.data() + block_.size());
+  }
+  bool finish() { return drain() && std::fflush(file_) == 0 && std::ferror(file_) == 0; }
+
+ protected:
+  int_type overflow(int_type ch) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(ch);
+      pbump(1);
+    }
+    return traits_type::not_eof(ch);
+  }
+  int sync() override { return failed_ ? -1 : 0; }  // held until the block is full
+
+ private:
+  bool drain() {
+    const std::size_t used = static_cast<std::size_t>(pptr() - pbase());
+    if (used != 0 && !failed_ && std::fwrite(pbase(), 1, used, file_) != used) failed_ = true;
+    setp(block_.data(), block_.data() + block_.size());
+    return !failed_;
+  }
+  std::FILE* file_;
+  std::vector<char> block_;
+  bool failed_ = false;
+};
+
+int runConvert(const std::string& in, const std::string& out, bool strip) {
+  int status = kSuccess;
+  StorePtr store = readAiger(in, status);
+  if (!store) return status;
+  if (strip) store->stripSymbolsAndComments();
+  return writeAiger(*store, out);
+}
+
+int runCheck(const std::string& in) {
+  int status = kSuccess;
+  StorePtr store = readAiger(in, status);
+  if (!store) return status;
+  std::printf("%u %u %u %u %u\n", store->maxVar, store->inputCount, store->latchCount,
+              store->outputCount, store->andCount);
+  if (!finishStandardOutput()) return fail("cannot write standard output");
+  return kSuccess;
+}
+
+int runDot(const std::string& in) {
+  int status = kSuccess;
+  StorePtr store = readAiger(in, status);
+  if (!store) return status;
+  BlockBuffer buffer(stdout);
+  std::ostream out(&buffer);
+  writeAigDot(*store, out);
+  if (!buffer.finish()) return fail("cannot write standard output");
+  return kSuccess;
+}
+
+int runGraph(const std::string& in, const std::string& out) {
+  Formula formula;
+  {
+    std::ifstream stream(in);
+    if (!formula.readQdimacs(stream)) return fail(formula.error);
+  }
+  // The negation variable and one fresh variable per literal and per clause must all fit
+  // a literal, exactly as in the negation itself.
+  const std::uint64_t highest =
+      std::uint64_t{formula.maxVar} + 1 + formula.clauses.literalCount() + formula.clauses.size();
+  if (highest > maxVariableIndex) return fail("QBF File: Number of variables is bogus.");
+
+  const std::uint32_t negation = formula.maxVar + 1;
+  CubeArray cubes;
+  formula.complementedClauses(cubes);
+  formula.clauses.clear();  // the cubes hold everything the graph needs
+  ClauseIndex index;
+  index.defineDnf(negation, std::move(cubes));
+  const std::vector<std::uint32_t> inputs = formula.quantifierOf.sortedKeys();
+  const std::uint32_t outputs[] = {negation};
+
+  StorePtr store = newStore();
+  buildDefinitionGraph(index, inputs, outputs, negation + 1, *store);
+  if (const char* error = store->check()) return fail(error);
+  return writeAiger(*store, out);
+}
+
+struct Arguments {
+  std::vector<std::string> operands;
+  bool strip = false;
+  bool help = false;
+  bool unknownOption = false;
+};
+
+Arguments parseArguments(int argc, char** argv) {
+  Arguments arguments;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
+      arguments.operands.push_back(argument);
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "-h" || argument == "--help") {
+      arguments.help = true;
+    } else if (argument == "--strip") {
+      arguments.strip = true;
+    } else {
+      arguments.unknownOption = true;
+    }
+  }
+  return arguments;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Arguments arguments = parseArguments(argc, argv);
+  if (arguments.help) {
+    std::fputs(kUsage, stdout);
+    return finishStandardOutput() ? kSuccess : kFailure;
+  }
+  const std::vector<std::string>& operands = arguments.operands;
+  if (arguments.unknownOption || operands.empty()) return usageError();
+  const std::string& command = operands[0];
+  const std::size_t count = operands.size() - 1;
+
+  if (command == "convert" && count == 2)
+    return runConvert(operands[1], operands[2], arguments.strip);
+  if (arguments.strip) return usageError();  // --strip belongs to convert alone
+  if (command == "check" && count == 1) return runCheck(operands[1]);
+  if (command == "dot" && count == 1) return runDot(operands[1]);
+  if (command == "graph" && count == 2) return runGraph(operands[1], operands[2]);
+  return usageError();
+}
