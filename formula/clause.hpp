@@ -18,8 +18,8 @@ namespace ZEFI {
 // a clause of n distinct literals costs O(n) expected time, never O(n^2).
 class Clause {
  public:
-  Clause() = default;
-  Clause(std::initializer_list<Literal> literals);  // appended through addLiteral
+  Clause();
+  Clause(std::initializer_list<Literal> literals);     // appended through addLiteral
   explicit Clause(std::span<const Literal> literals);  // appended through addLiteral
   Clause(const Clause& other);
   Clause(Clause&& other) noexcept;
@@ -51,9 +51,9 @@ class Clause {
 using Cube = Clause;
 
 bool clauseContains(const Clause& clause, Literal literal);
-void addLiteral(Clause& clause, Literal literal);       // appends unless already present
-void addLiterals(Clause& clause, const Clause& other);  // addLiteral of each, in order
-void removeLiteral(Clause& clause, Literal literal);    // every equal element
+void addLiteral(Clause& clause, Literal literal);             // appends unless already present
+void addLiterals(Clause& clause, const Clause& other);        // addLiteral of each, in order
+void removeLiteral(Clause& clause, Literal literal);          // every equal element
 void removeVariable(Clause& clause, std::uint32_t variable);  // either polarity
 Literal findVariable(const Clause& clause, std::uint32_t variable);  // first match, or 0
 bool isTautology(const Clause& clause);  // some literal together with its complement
@@ -91,8 +91,12 @@ class ClauseArray {
    public:
     Iterator(const ClauseArray* array, std::size_t i) : array_(array), i_(i) {}
     std::span<const Literal> operator*() const { return (*array_)[i_]; }
-    Iterator& operator++() { ++i_; return *this; }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
     bool operator==(const Iterator& other) const { return i_ == other.i_; }
+
    private:
     const ClauseArray* array_;
     std::size_t i_;

@@ -1,16 +1,19 @@
 // A map from variable index to a small value, for the prefix lookups of a formula.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace ZEFI {
 
-// Open-addressing hash map keyed by variable index (any value 1 .. 2^32-1; 0 is never a
-// key). Expected O(1) lookup and insertion, memory proportional to the number of entries
-// (never to the size of the largest key), and the keys in ascending order on request.
-// It takes the place of an ordered map: ordered walks go through sortedKeys().
+// Open-addressing hash map keyed by variable index (any value 1 .. 2^32-1; a formula never
+// uses 0, which marks an empty slot, but 0 is kept correctly in a side entry all the same).
+// Expected O(1) lookup and insertion, memory proportional to the number of entries (never to the
+// size of the largest key), and the keys in ascending order on request. It takes the place of an
+// ordered map: ordered walks go through sortedKeys().
 template <class Value>
 class VariableMap {
  public:
@@ -18,6 +21,9 @@ class VariableMap {
   const Value* find(std::uint32_t variable) const;  // null when absent
   Value* find(std::uint32_t variable);
   Value& operator[](std::uint32_t variable);  // inserts a value-initialised entry
+  // One probe for lookup-or-insert: the entry (value-initialised when new) and whether it
+  // was inserted now.
+  std::pair<Value*, bool> tryEmplace(std::uint32_t variable);
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   void clear();
@@ -28,8 +34,11 @@ class VariableMap {
     std::uint32_t key;  // 0 marks an empty slot
     Value value;
   };
+  void grow();
   std::vector<Slot> slots_;
-  std::size_t size_ = 0;
+  std::size_t size_ = 0;  // entries, the side entry of key 0 included
+  bool hasZero_ = false;
+  Value zeroValue_{};
 };
 
 }  // namespace ZEFI
