@@ -129,13 +129,13 @@ class AigStore {
  private:
   AigStore() = default;
 
-  AigVariable** variablePages;       // directory; null entries are pages never touched
-  std::uint64_t variableCapacity;    // entries the directory can address (pages * page size)
+  AigVariable** variablePages;     // directory; null entries are pages never touched
+  std::uint64_t variableCapacity;  // entries the directory can address (pages * page size)
   std::uint32_t inputCapacity;
   std::uint32_t latchCapacity;
   std::uint32_t outputCapacity;
   std::uint32_t andCapacity;
-  std::uint32_t commentSlots;        // used slots of comments, the terminator counted
+  std::uint32_t commentSlots;  // used slots of comments, the terminator counted
   std::uint32_t commentCapacity;
   void* memoryState;
   AigAllocateFn allocateFn;
@@ -145,10 +145,22 @@ class AigStore {
   // Memory, through the manager.
   void* allocate(std::size_t bytes);
   void release(void* block, std::size_t bytes);
+  // Replaces a block of oldCount records of recordSize bytes by one of newCount records:
+  // the common records copied, the rest zero, the old block handed back (null, 0 bytes
+  // when there was none). A byte size that cannot be represented is fatal.
+  void* resizeBlock(void* block, std::uint64_t oldCount, std::uint64_t newCount,
+                    std::size_t recordSize);
+  template <typename Record>
+  void growArray(Record*& array, std::uint32_t& capacity);  // one doubling step
+  template <typename Record>
+  void reserveArray(Record*& array, std::uint32_t& capacity, std::uint32_t wanted);
+  void resizeVariableDirectory(std::uint64_t pages);
+  // Prints "Error: Out of memory." on standard output and ends the process (status 30).
+  [[noreturn]] static void outOfMemory();
 
   // Variable table.
-  AigVariable* importLiteral(AigLiteral literal);               // creates the entry
-  AigVariable* variableEntry(std::uint32_t variable);           // null when never touched
+  AigVariable* importLiteral(AigLiteral literal);      // creates the entry
+  AigVariable* variableEntry(std::uint32_t variable);  // null when never touched
   const AigVariable* variableEntry(std::uint32_t variable) const;
   bool isDefined(AigLiteral literal) const;
 
@@ -164,6 +176,8 @@ class AigStore {
   const char* setError(const char* format, std::uint32_t first, std::uint32_t second);
   const char* setError(const char* format, std::uint32_t first, const char* text,
                        std::uint32_t second);
+  char* allocateScratch(std::size_t bytes);
+  const char* keepScratchAsError(char* scratch, std::size_t bytes);
 
   // Check steps.
   void checkNextStates();
@@ -174,6 +188,7 @@ class AigStore {
 
   friend struct AigReader;
   friend struct AigWriter;
+  friend struct AigStoreTestAccess;  // white-box unit tests only
 };
 
 // Shared by writer and reader.

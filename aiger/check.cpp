@@ -1,1 +1,118 @@
+// The consistency check of an AIG store: every literal used by a latch, an output or an AND
+// gate is defined, and no AND gate depends on itself. The first problem found, in a fixed
+// order, becomes the store's error text.
+#include <cstdint>
+
 #include "aiger/aiger.hpp"
+
+namespace ZEFI {
+
+const char* AigStore::check() {
+  if (error != nullptr) return error;
+  checkNextStates();
+  checkOutputs();
+  checkAndOperands();
+  checkCycles();
+  return error;
+}
+
+void AigStore::checkNextStates() {
+  if (error != nullptr) return;
+  for (std::uint32_t position = 0; position < latchCount && error == nullptr; ++position) {
+    const AigSymbol& latch = latches[position];
+    if (!isDefined(latch.next)) {
+      setError("next state function %u of latch %u undefined", latch.next, latch.literal);
+    }
+  }
+}
+
+void AigStore::checkOutputs() {
+  if (error != nullptr) return;
+  for (std::uint32_t position = 0; position < outputCount && error == nullptr; ++position) {
+    const AigLiteral literal = outputs[position].literal & ~AigLiteral{1};
+    if (literal > 1 && !isDefined(literal)) setError("output %u undefined", literal);
+  }
+}
+
+void AigStore::checkAndOperands() {
+  if (error != nullptr) return;
+  for (std::uint32_t position = 0; position < andCount && error == nullptr; ++position) {
+    const AigAnd& gate = ands[position];
+    checkOperand(gate.rhs0, gate.lhs);
+    checkOperand(gate.rhs1, gate.lhs);
+  }
+}
+
+void AigStore::checkOperand(AigLiteral operand, AigLiteral lhs) {
+  if (error != nullptr) return;
+  if (!isDefined(operand)) setError("literal %u in AND %u undefined", operand, lhs);
+}
+
+// Depth-first search over AND gates with an explicit stack, so that deep graphs need no
+// call-stack depth. A stack entry is a variable, or 0 as a separator above a gate whose
+// operands are being explored; reaching the separator finishes that gate. Starts are tried
+// in ascending variable order and rhs1 is pushed last, so it is explored first: this fixes
+// which gate of a cycle is named.
+void AigStore::checkCycles() {
+  if (error != nullptr) return;
+
+  std::uint32_t* stack = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+  auto push = [&](std::uint32_t entry) {
+    if (size == capacity) {
+      const std::size_t grown = capacity == 0 ? 1 : 2 * capacity;
+      stack = static_cast<std::uint32_t*>(resizeBlock(stack, capacity, grown, sizeof *stack));
+      capacity = grown;
+    }
+    stack[size++] = entry;
+  };
+
+  // Walk only the pages that exist: variables in never-touched pages define nothing, and a
+  // store over a few huge variable indices must not cost a walk over all of them.
+  const std::uint64_t pages = variableCapacity >> kVariablePageBits;
+  const std::uint64_t last = maxVar;
+  for (std::uint64_t page = 0; page < pages && error == nullptr; ++page) {
+    AigVariable* entries = variablePages[page];
+    if (entries == nullptr) continue;
+    const std::uint64_t first = page << kVariablePageBits;
+    if (first > last) break;
+    for (std::uint32_t slot = 0; slot < kVariablesPerPage && error == nullptr; ++slot) {
+      const std::uint64_t start = first + slot;
+      if (start > last) break;
+      if (start == 0) continue;
+      const AigVariable& candidate = entries[slot];
+      if (!candidate.isAnd || candidate.mark) continue;
+
+      push(static_cast<std::uint32_t>(start));
+      while (size > 0) {
+        const std::uint32_t top = stack[size - 1];
+        if (top == 0) {
+          // Separator: the gate below it is finished.
+          size -= 2;
+          if (AigVariable* finished = variableEntry(stack[size])) finished->onStack = 0;
+          continue;
+        }
+        AigVariable* entry = variableEntry(top);
+        if (entry != nullptr && entry->mark && entry->onStack) {
+          setError("cyclic definition for and gate %u", top);
+          break;
+        }
+        if (entry == nullptr || !entry->isAnd || entry->mark || entry->index >= andCount) {
+          --size;  // an input, a latch, an undefined variable or a finished gate
+          continue;
+        }
+        entry->mark = 1;
+        entry->onStack = 1;
+        const AigAnd gate = ands[entry->index];
+        push(0);
+        if ((gate.rhs0 >> 1) != 0) push(gate.rhs0 >> 1);
+        if ((gate.rhs1 >> 1) != 0) push(gate.rhs1 >> 1);
+      }
+    }
+  }
+
+  release(stack, capacity * sizeof *stack);
+}
+
+}  // namespace ZEFI

@@ -1,1 +1,372 @@
+// The AIG store: creation, memory, the paged variable table, adding, looking up, texts and
+// error formatting.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 #include "aiger/aiger.hpp"
+
+namespace ZEFI {
+namespace {
+
+// Record arrays are counted in 32 bits; a capacity beyond this cannot be indexed.
+constexpr std::uint64_t kMaxRecords = 0xFFFFFFFFu;
+constexpr std::uint32_t kPageMask = AigStore::kVariablesPerPage - 1;
+constexpr std::size_t kPageBytes = AigStore::kVariablesPerPage * sizeof(AigVariable);
+
+[[noreturn]] void fatalOutOfMemory() {
+  std::fputs("Error: Out of memory.\n", stdout);
+  std::fflush(stdout);
+  std::exit(30);
+}
+
+void* defaultAllocate(void*, std::size_t bytes) {
+  // malloc(0) may legally return null; ask for one byte so that null always means failure.
+  void* block = std::malloc(bytes == 0 ? 1 : bytes);
+  if (block == nullptr) fatalOutOfMemory();
+  return block;
+}
+
+void defaultRelease(void*, void* block, std::size_t) {
+  std::free(block);
+}
+
+// Bytes of count records of recordSize bytes; fatal when the product does not fit.
+std::size_t byteSize(std::uint64_t count, std::size_t recordSize) {
+  if (recordSize != 0 && count > SIZE_MAX / recordSize) fatalOutOfMemory();
+  return static_cast<std::size_t>(count) * recordSize;
+}
+
+}  // namespace
+
+void AigStore::outOfMemory() {
+  fatalOutOfMemory();
+}
+
+// ---------------------------------------------------------------------------------------
+// Creation and release
+
+AigStore* AigStore::create(void* memoryState, AigAllocateFn allocateFn, AigReleaseFn releaseFn) {
+  void* block = allocateFn(memoryState, sizeof(AigStore));
+  std::memset(block, 0, sizeof(AigStore));
+  // Value-initialisation of the trivial record: every field zero or null.
+  AigStore* store = new (block) AigStore();
+  store->memoryState = memoryState;
+  store->allocateFn = allocateFn;
+  store->releaseFn = releaseFn;
+  // The comment list always holds its null terminator.
+  store->growArray(store->comments, store->commentCapacity);
+  store->comments[0] = nullptr;
+  store->commentSlots = 1;
+  return store;
+}
+
+AigStore* AigStore::createDefault() {
+  return create(nullptr, defaultAllocate, defaultRelease);
+}
+
+const char* AigStore::version() {
+  return "20061016";
+}
+
+void AigStore::destroy() {
+  releaseNames(inputs, inputCapacity);
+  release(inputs, byteSize(inputCapacity, sizeof(AigSymbol)));
+  releaseNames(latches, latchCapacity);
+  release(latches, byteSize(latchCapacity, sizeof(AigSymbol)));
+  releaseNames(outputs, outputCapacity);
+  release(outputs, byteSize(outputCapacity, sizeof(AigSymbol)));
+  release(ands, byteSize(andCapacity, sizeof(AigAnd)));
+  releaseComments();
+  release(comments, byteSize(commentCapacity, sizeof(char*)));
+
+  const std::uint64_t pages = variableCapacity >> kVariablePageBits;
+  for (std::uint64_t page = 0; page < pages; ++page) {
+    if (variablePages[page] != nullptr) release(variablePages[page], kPageBytes);
+  }
+  release(variablePages, byteSize(pages, sizeof(AigVariable*)));
+
+  releaseText(error);
+
+  void* state = memoryState;
+  AigReleaseFn releaseStore = releaseFn;
+  this->~AigStore();
+  releaseStore(state, this, sizeof(AigStore));
+}
+
+// ---------------------------------------------------------------------------------------
+// Memory
+
+void* AigStore::allocate(std::size_t bytes) {
+  return allocateFn(memoryState, bytes);
+}
+
+void AigStore::release(void* block, std::size_t bytes) {
+  releaseFn(memoryState, block, bytes);
+}
+
+void* AigStore::resizeBlock(void* block, std::uint64_t oldCount, std::uint64_t newCount,
+                            std::size_t recordSize) {
+  const std::size_t oldBytes = byteSize(oldCount, recordSize);
+  const std::size_t newBytes = byteSize(newCount, recordSize);
+  void* fresh = allocate(newBytes);
+  const std::size_t kept = oldBytes < newBytes ? oldBytes : newBytes;
+  if (kept != 0) std::memcpy(fresh, block, kept);
+  if (newBytes > kept) std::memset(static_cast<char*>(fresh) + kept, 0, newBytes - kept);
+  release(block, oldBytes);
+  return fresh;
+}
+
+template <typename Record>
+void AigStore::growArray(Record*& array, std::uint32_t& capacity) {
+  const std::uint64_t wanted = capacity == 0 ? 1 : 2 * static_cast<std::uint64_t>(capacity);
+  if (wanted > kMaxRecords) outOfMemory();
+  array = static_cast<Record*>(resizeBlock(array, capacity, wanted, sizeof(Record)));
+  capacity = static_cast<std::uint32_t>(wanted);
+}
+
+template <typename Record>
+void AigStore::reserveArray(Record*& array, std::uint32_t& capacity, std::uint32_t wanted) {
+  if (capacity >= wanted) return;
+  array = static_cast<Record*>(resizeBlock(array, capacity, wanted, sizeof(Record)));
+  capacity = wanted;
+}
+
+void AigStore::resizeVariableDirectory(std::uint64_t pages) {
+  const std::uint64_t oldPages = variableCapacity >> kVariablePageBits;
+  variablePages =
+      static_cast<AigVariable**>(resizeBlock(variablePages, oldPages, pages, sizeof(AigVariable*)));
+  variableCapacity = pages << kVariablePageBits;
+}
+
+// ---------------------------------------------------------------------------------------
+// Variable table
+
+AigVariable* AigStore::importLiteral(AigLiteral literal) {
+  const std::uint32_t variable = literal >> 1;
+  if (variable > maxVar) maxVar = variable;
+  if (variable >= variableCapacity) {
+    // Double the directory (computed first, allocated once) until it covers the variable.
+    const std::uint64_t needed = (static_cast<std::uint64_t>(variable) >> kVariablePageBits) + 1;
+    std::uint64_t pages = variableCapacity >> kVariablePageBits;
+    if (pages == 0) pages = 1;
+    while (pages < needed) pages *= 2;
+    resizeVariableDirectory(pages);
+  }
+  AigVariable*& page = variablePages[variable >> kVariablePageBits];
+  if (page == nullptr) {
+    page = static_cast<AigVariable*>(allocate(kPageBytes));
+    std::memset(static_cast<void*>(page), 0, kPageBytes);
+  }
+  return &page[variable & kPageMask];
+}
+
+const AigVariable* AigStore::variableEntry(std::uint32_t variable) const {
+  if (variable >= variableCapacity) return nullptr;
+  const AigVariable* page = variablePages[variable >> kVariablePageBits];
+  if (page == nullptr) return nullptr;
+  return &page[variable & kPageMask];
+}
+
+AigVariable* AigStore::variableEntry(std::uint32_t variable) {
+  return const_cast<AigVariable*>(static_cast<const AigStore*>(this)->variableEntry(variable));
+}
+
+bool AigStore::isDefined(AigLiteral literal) const {
+  const std::uint32_t variable = literal >> 1;
+  if (variable == 0) return true;
+  const AigVariable* entry = variableEntry(variable);
+  return entry != nullptr && (entry->isInput || entry->isLatch || entry->isAnd);
+}
+
+// ---------------------------------------------------------------------------------------
+// Adding
+
+void AigStore::addInput(AigLiteral literal, const char* name) {
+  AigVariable* entry = importLiteral(literal);
+  entry->isInput = 1;
+  entry->index = inputCount;
+  if (inputCount == inputCapacity) growArray(inputs, inputCapacity);
+  inputs[inputCount] = AigSymbol{literal, 0, copyText(name)};
+  ++inputCount;
+}
+
+void AigStore::addLatch(AigLiteral literal, AigLiteral next, const char* name) {
+  AigVariable* entry = importLiteral(literal);
+  entry->isLatch = 1;
+  entry->index = latchCount;
+  importLiteral(next);
+  if (latchCount == latchCapacity) growArray(latches, latchCapacity);
+  latches[latchCount] = AigSymbol{literal, next, copyText(name)};
+  ++latchCount;
+}
+
+void AigStore::addOutput(AigLiteral literal, const char* name) {
+  importLiteral(literal);
+  if (outputCount == outputCapacity) growArray(outputs, outputCapacity);
+  outputs[outputCount] = AigSymbol{literal, 0, copyText(name)};
+  ++outputCount;
+}
+
+void AigStore::addAnd(AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1) {
+  AigVariable* entry = importLiteral(lhs);
+  entry->isAnd = 1;
+  entry->index = andCount;
+  importLiteral(rhs0);
+  importLiteral(rhs1);
+  if (andCount == andCapacity) growArray(ands, andCapacity);
+  ands[andCount] = AigAnd{lhs, rhs0, rhs1};
+  ++andCount;
+}
+
+void AigStore::addComment(const char* text) {
+  // Unlike names, an empty comment is kept as an empty text: it is a line of its own in a
+  // file, and a null would end the list early.
+  if (text == nullptr) text = "";
+  const std::size_t bytes = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(allocate(bytes));
+  std::memcpy(copy, text, bytes);
+  comments[commentSlots - 1] = copy;
+  if (commentSlots == commentCapacity) growArray(comments, commentCapacity);
+  comments[commentSlots] = nullptr;
+  ++commentSlots;
+}
+
+void AigStore::reserve(std::uint32_t maxVariable, std::uint32_t inputCountWanted,
+                       std::uint32_t latchCountWanted, std::uint32_t outputCountWanted,
+                       std::uint32_t andCountWanted) {
+  maxVar = maxVariable;
+  // Exact room for the directory; the pages themselves come on first use.
+  const std::uint64_t pages =
+      (static_cast<std::uint64_t>(maxVariable) + kVariablesPerPage) >> kVariablePageBits;
+  if ((variableCapacity >> kVariablePageBits) < pages) resizeVariableDirectory(pages);
+  reserveArray(inputs, inputCapacity, inputCountWanted);
+  reserveArray(latches, latchCapacity, latchCountWanted);
+  reserveArray(outputs, outputCapacity, outputCountWanted);
+  reserveArray(ands, andCapacity, andCountWanted);
+}
+
+// ---------------------------------------------------------------------------------------
+// Looking up
+
+const AigSymbol* AigStore::findInput(AigLiteral literal) const {
+  const AigVariable* entry = variableEntry(literal >> 1);
+  if (entry == nullptr || !entry->isInput || entry->index >= inputCount) return nullptr;
+  return &inputs[entry->index];
+}
+
+const AigSymbol* AigStore::findLatch(AigLiteral literal) const {
+  const AigVariable* entry = variableEntry(literal >> 1);
+  if (entry == nullptr || !entry->isLatch || entry->index >= latchCount) return nullptr;
+  return &latches[entry->index];
+}
+
+const AigAnd* AigStore::findAnd(AigLiteral literal) const {
+  const AigVariable* entry = variableEntry(literal >> 1);
+  if (entry == nullptr || !entry->isAnd || entry->index >= andCount) return nullptr;
+  return &ands[entry->index];
+}
+
+const char* AigStore::symbolName(AigLiteral literal) const {
+  if (const AigSymbol* input = findInput(literal)) return input->name;
+  if (const AigSymbol* latch = findLatch(literal)) return latch->name;
+  return nullptr;
+}
+
+const char* AigStore::errorText() const {
+  return error;
+}
+
+// ---------------------------------------------------------------------------------------
+// Texts
+
+char* AigStore::copyText(const char* text) {
+  if (text == nullptr || text[0] == '\0') return nullptr;
+  const std::size_t length = std::strlen(text);
+  char* copy = static_cast<char*>(allocate(length + 1));
+  std::memcpy(copy, text, length + 1);
+  return copy;
+}
+
+void AigStore::releaseText(char* text) {
+  if (text != nullptr) release(text, std::strlen(text) + 1);
+}
+
+void AigStore::releaseNames(AigSymbol* symbols, std::uint32_t capacity) {
+  for (std::uint32_t position = 0; position < capacity; ++position) {
+    releaseText(symbols[position].name);
+    symbols[position].name = nullptr;
+  }
+}
+
+unsigned AigStore::releaseComments() {
+  unsigned released = 0;
+  for (std::uint32_t slot = 0; slot + 1 < commentSlots; ++slot) {
+    releaseText(comments[slot]);
+    comments[slot] = nullptr;
+    ++released;
+  }
+  comments[0] = nullptr;
+  commentSlots = 1;
+  return released;
+}
+
+// ---------------------------------------------------------------------------------------
+// Error formatting: 16 bytes of room per number, the lengths of the format and of every text,
+// and one for the terminator. The formatted text is kept in a block of its exact length.
+
+char* AigStore::allocateScratch(std::size_t bytes) {
+  char* scratch = static_cast<char*>(allocate(bytes));
+  std::memset(scratch, 0, bytes);
+  return scratch;
+}
+
+const char* AigStore::keepScratchAsError(char* scratch, std::size_t bytes) {
+  const std::size_t length = std::strlen(scratch);
+  char* kept = static_cast<char*>(allocate(length + 1));
+  std::memcpy(kept, scratch, length + 1);
+  release(scratch, bytes);
+  error = kept;
+  return error;
+}
+
+const char* AigStore::setError(const char* format, const char* text) {
+  if (error != nullptr) return error;  // the first error stays
+  if (text == nullptr) text = "";
+  const std::size_t bytes = std::strlen(format) + std::strlen(text) + 1;
+  char* scratch = allocateScratch(bytes);
+  std::snprintf(scratch, bytes, format, text);
+  return keepScratchAsError(scratch, bytes);
+}
+
+const char* AigStore::setError(const char* format, std::uint32_t number) {
+  if (error != nullptr) return error;
+  const std::size_t bytes = std::strlen(format) + 17;
+  char* scratch = allocateScratch(bytes);
+  std::snprintf(scratch, bytes, format, static_cast<unsigned>(number));
+  return keepScratchAsError(scratch, bytes);
+}
+
+const char* AigStore::setError(const char* format, std::uint32_t first, std::uint32_t second) {
+  if (error != nullptr) return error;
+  const std::size_t bytes = std::strlen(format) + 33;
+  char* scratch = allocateScratch(bytes);
+  std::snprintf(scratch, bytes, format, static_cast<unsigned>(first),
+                static_cast<unsigned>(second));
+  return keepScratchAsError(scratch, bytes);
+}
+
+const char* AigStore::setError(const char* format, std::uint32_t first, const char* text,
+                               std::uint32_t second) {
+  if (error != nullptr) return error;
+  if (text == nullptr) text = "";
+  const std::size_t bytes = std::strlen(format) + std::strlen(text) + 33;
+  char* scratch = allocateScratch(bytes);
+  std::snprintf(scratch, bytes, format, static_cast<unsigned>(first), text,
+                static_cast<unsigned>(second));
+  return keepScratchAsError(scratch, bytes);
+}
+
+}  // namespace ZEFI
