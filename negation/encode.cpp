@@ -1,1 +1,160 @@
 #include "negation/encode.hpp"
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+
+namespace ZEFI {
+
+namespace {
+
+constexpr AigLiteral kFalse = 0;
+constexpr AigLiteral kTrue = 1;
+
+// The chains of one definition, then the gate of the defined literal itself.
+//
+// Disjunctive (o = C1 or ... or Ck): each cube becomes a chain of gates whose last one is
+// the cube; its complement joins a running conjunction acc of complemented cubes, and o is
+// the complement of acc. Conjunctive (o = D1 and ... and Dk): the chain runs over the
+// complemented literals, so the complement of its last gate is the clause itself; acc is
+// the conjunction of the clauses and o is acc. Only the disjunctive reading of an empty set
+// needs its own case (false); the conjunctive one falls out of acc = true.
+std::uint32_t buildChains(AigStore& store, const ClauseArray& sets, bool conjunctive,
+                          AigLiteral defined, std::uint32_t next) {
+  if (!conjunctive && sets.empty()) {
+    store.addAnd(defined, kFalse, kFalse);
+    return next;
+  }
+  const AigLiteral literalFlip = conjunctive ? 1u : 0u;
+  AigLiteral acc = kTrue;
+  const std::size_t setCount = sets.size();
+  for (std::size_t i = 0; i < setCount; ++i) {
+    const std::span<const Literal> set = sets[i];
+    AigLiteral complemented = kFalse;  // an empty cube is true, an empty clause false
+    if (!set.empty()) {
+      AigLiteral prev = kTrue;
+      for (const Literal literal : set) {
+        const AigLiteral gate = makeLiteral(next++, false);
+        store.addAnd(gate, prev, literal ^ literalFlip);
+        prev = gate;
+      }
+      complemented = complementOf(prev);
+    }
+    const AigLiteral combined = makeLiteral(next++, false);
+    store.addAnd(combined, acc, complemented);
+    acc = combined;
+  }
+  const AigLiteral root = conjunctive ? acc : complementOf(acc);
+  store.addAnd(defined, root, root);
+  return next;
+}
+
+// Appends a literal to one clause of a gate unless the clause already holds it.
+void addGateLiteral(GateClauses& clauses, unsigned which, Literal literal) {
+  Literal* row = clauses.literals[which];
+  std::uint8_t& size = clauses.sizes[which];
+  for (std::uint8_t i = 0; i < size; ++i) {
+    if (row[i] == literal) return;
+  }
+  row[size++] = literal;
+}
+
+struct StoreRelease {
+  void operator()(AigStore* store) const { store->destroy(); }
+};
+
+}  // namespace
+
+std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
+                                   std::span<const std::uint32_t> inputVariables,
+                                   std::span<const std::uint32_t> outputVariables,
+                                   std::uint32_t firstFreshVariable, AigStore& store) {
+  for (const std::uint32_t variable : inputVariables) {
+    store.addInput(makeLiteral(variable, false), nullptr);
+  }
+  std::uint32_t next = firstFreshVariable;
+  for (const std::uint32_t variable : outputVariables) {
+    const AigLiteral defined = makeLiteral(variable, false);
+    if (const ClauseArray* clauses = index.findCnf(variable)) {
+      store.addOutput(defined, nullptr);
+      next = buildChains(store, *clauses, true, defined, next);
+    } else if (const CubeArray* cubes = index.findDnf(variable)) {
+      store.addOutput(defined, nullptr);
+      next = buildChains(store, *cubes, false, defined, next);
+    } else {
+      // Nothing defines it: it stays a free input of the graph, constrained by no gate.
+      store.addInput(defined, nullptr);
+      store.addOutput(defined, nullptr);
+    }
+  }
+  return next;
+}
+
+// The Tseitin clauses of g = rhs0 and rhs1, with constant operands folded away.
+GateClauses gateClauses(const AigAnd& gate) {
+  GateClauses result;
+  const Literal positive = makeLiteral(variableOf(gate.lhs), false);
+  const Literal negative = makeLiteral(variableOf(gate.lhs), true);
+  const AigLiteral rhs0 = gate.rhs0;
+  const AigLiteral rhs1 = gate.rhs1;
+  if (rhs0 == kFalse || rhs1 == kFalse) {
+    addGateLiteral(result, 0, negative);
+    result.count = 1;
+    return result;
+  }
+  if (rhs0 == kTrue && rhs1 == kTrue) return result;
+  if (rhs0 != kTrue) {
+    addGateLiteral(result, result.count, negative);
+    addGateLiteral(result, result.count, rhs0);
+    ++result.count;
+  }
+  if (rhs1 != kTrue && rhs1 != rhs0) {
+    addGateLiteral(result, result.count, negative);
+    addGateLiteral(result, result.count, rhs1);
+    ++result.count;
+  }
+  addGateLiteral(result, result.count, positive);
+  if (rhs0 != kTrue) addGateLiteral(result, result.count, complementOf(rhs0));
+  if (rhs1 != kTrue) addGateLiteral(result, result.count, complementOf(rhs1));
+  ++result.count;
+  return result;
+}
+
+void encodeDefinitions(const ClauseIndex& index, const std::vector<std::uint32_t>& inputVariables,
+                       const std::vector<std::uint32_t>& outputVariables,
+                       std::uint32_t firstFreshVariable, Formula& output) {
+  const std::unique_ptr<AigStore, StoreRelease> store(AigStore::createDefault());
+  buildDefinitionGraph(index, inputVariables, outputVariables, firstFreshVariable, *store);
+
+  // A problem in the graph is worth telling but not worth losing the encoding over.
+  if (store->check() != nullptr) {
+    std::cout << "AIGER ERROR: " << store->errorText() << std::endl;
+  }
+
+  output.clauses.clear();
+  output.maxVar = 0;
+  const AigAnd* const gates = store->ands;
+  const std::uint32_t gateCount = store->andCount;
+
+  // Size the output exactly first, so that a large matrix is never reallocated midway.
+  std::size_t clauseCount = 0;
+  std::size_t literalCount = 0;
+  for (std::uint32_t i = 0; i < gateCount; ++i) {
+    const GateClauses clauses = gateClauses(gates[i]);
+    clauseCount += clauses.count;
+    for (unsigned k = 0; k < clauses.count; ++k) literalCount += clauses.sizes[k];
+  }
+  output.clauses.reserve(clauseCount, literalCount);
+
+  std::uint32_t maxVar = 0;
+  for (std::uint32_t i = 0; i < gateCount; ++i) {
+    const GateClauses clauses = gateClauses(gates[i]);
+    for (unsigned k = 0; k < clauses.count; ++k) {
+      for (const Literal literal : clauses[k]) maxVar = std::max(maxVar, variableOf(literal));
+      output.clauses.append(clauses[k]);
+    }
+  }
+  output.maxVar = maxVar;
+}
+
+}  // namespace ZEFI
