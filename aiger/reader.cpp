@@ -1,1 +1,468 @@
+// AIGER reader: the ASCII ("aag") and binary ("aig") forms, from a byte callback, a stdio
+// stream or a named (optionally gzip-compressed) file.
+//
+// The reader is strict: it skips no white space and accepts exactly the one space or newline
+// the format has at each place. It stops at the first problem with a message that names the
+// line (or, inside the binary gate section, the byte position) where it stopped; after a
+// complete parse the store's consistency check decides the result.
+//
+// One templated parser serves every source. The callback path obtains each byte through the
+// caller's function; the stream path takes bytes with getc_unlocked under one stream lock
+// (so the stream is left exactly where a byte-by-byte read would leave it), and the path
+// variant, whose stream nobody else sees, reads 64 KiB blocks. Messages, line numbers and
+// byte positions are the same on every path.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
 #include "aiger/aiger.hpp"
+
+namespace ZEFI {
+
+namespace {
+
+constexpr std::size_t kReadBufferBytes = 64 * 1024;
+
+// The character classes of the C locale; the end of input (-1) is in neither.
+inline bool isWhiteSpace(int c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+inline bool isDigit(int c) {
+  return c >= '0' && c <= '9';
+}
+
+class CallbackSource {
+ public:
+  CallbackSource(void* state, AigGetFn get) : state_(state), get_(get) {}
+  int get() {
+    const int c = get_(state_);
+    return c < 0 ? -1 : (c & 0xff);
+  }
+
+ private:
+  void* state_;
+  AigGetFn get_;
+};
+
+// Caller's stream: the lock is taken once around the whole read.
+class StreamSource {
+ public:
+  explicit StreamSource(std::FILE* file) : file_(file) {}
+  int get() { return getc_unlocked(file_); }
+
+ private:
+  std::FILE* file_;
+};
+
+// Stream owned by the reader: whole blocks at a time.
+class BlockSource {
+ public:
+  explicit BlockSource(std::FILE* file) : file_(file) {}
+  int get() {
+    if (next_ == end_ && !refill()) return -1;
+    return static_cast<unsigned char>(buffer_[next_++]);
+  }
+
+ private:
+  bool refill() {
+    if (ended_) return false;
+    end_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+    next_ = 0;
+    if (end_ == 0) ended_ = true;
+    return !ended_;
+  }
+
+  std::FILE* file_;
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
+  bool ended_ = false;
+  char buffer_[kReadBufferBytes];
+};
+
+}  // namespace
+
+struct AigReader {
+  template <class Source>
+  static const char* read(AigStore& store, Source& source);
+
+  template <class Source>
+  class Parser;
+};
+
+template <class Source>
+class AigReader::Parser {
+ public:
+  Parser(AigStore& store, Source& source) : store_(store), source_(source) {}
+  ~Parser() { store_.release(text_, textCapacity_); }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  bool run() {
+    if (!readHeader()) return false;
+    if (isAscii_ ? !readAsciiAnds() : !readBinaryAnds()) return false;
+    return readSymbols() && readComments();
+  }
+
+ private:
+  // Every byte is obtained here.
+  void nextChar() {
+    const int c = source_.get();
+    if (isWhiteSpace(current_) && !isWhiteSpace(c)) tokenLine_ = lineNumber_;
+    current_ = c;
+    if (c == '\n') ++lineNumber_;
+    if (c != -1) ++charCount_;
+  }
+
+  // The error helpers record the message in the store and return false.
+  bool fail(const char* format, std::uint32_t number) {
+    store_.setError(format, number);
+    return false;
+  }
+  bool fail(const char* format, std::uint32_t first, std::uint32_t second) {
+    store_.setError(format, first, second);
+    return false;
+  }
+  bool fail(const char* format, std::uint32_t first, const char* text, std::uint32_t second) {
+    store_.setError(format, first, text, second);
+    return false;
+  }
+
+  // Digits accumulate modulo 2^32: an overlong number wraps and then meets the same
+  // validity tests as any other.
+  std::uint32_t readNumber() {
+    std::uint32_t value = static_cast<std::uint32_t>(current_ - '0');
+    for (;;) {
+      nextChar();
+      if (!isDigit(current_)) return value;
+      value = value * 10 + static_cast<std::uint32_t>(current_ - '0');
+    }
+  }
+
+  bool readLiteral(char terminator, std::uint32_t& value) {
+    if (!isDigit(current_)) return fail("line %u: expected literal", lineNumber_);
+    value = readNumber();
+    if (current_ != terminator) {
+      return fail(terminator == ' ' ? "line %u: expected space after literal %u"
+                                    : "line %u: expected new line after literal %u",
+                  tokenLine_, value);
+    }
+    nextChar();
+    return true;
+  }
+
+  bool checkUndefined(AigLiteral literal) {
+    const std::uint32_t variable = literal >> 1;
+    if (variable > store_.maxVar) return true;
+    const AigVariable* entry = store_.variableEntry(variable);
+    if (entry == nullptr) return true;
+    if (entry->isInput)
+      return fail("line %u: literal %u already defined as input", tokenLine_, literal);
+    if (entry->isLatch)
+      return fail("line %u: literal %u already defined as latch", tokenLine_, literal);
+    if (entry->isAnd)
+      return fail("line %u: literal %u already defined as AND", tokenLine_, literal);
+    return true;
+  }
+
+  // A literal that may define a variable: even, not constant, within the header's M.
+  bool isDefinable(AigLiteral literal) const {
+    return literal != 0 && (literal & 1u) == 0 && (literal >> 1) <= maxVariable_;
+  }
+  bool isWithinRange(AigLiteral literal) const { return (literal >> 1) <= maxVariable_; }
+
+  bool readHeader() {
+    nextChar();
+    if (current_ != 'a') return fail("line %u: expected 'a' as first character", lineNumber_);
+    nextChar();
+    if (current_ != 'i' && current_ != 'a') {
+      return fail("line %u: expected 'i' or 'a' after 'a'", lineNumber_);
+    }
+    isAscii_ = current_ == 'a';
+    nextChar();
+    if (current_ != 'g') return fail("line %u: expected 'g' after 'a[ai]'", lineNumber_);
+    nextChar();
+    if (current_ != ' ') return fail("line %u: expected ' ' after 'a[ai]g'", lineNumber_);
+    nextChar();
+    if (!readLiteral(' ', maxVariable_) || !readLiteral(' ', inputs_) ||
+        !readLiteral(' ', latches_) || !readLiteral(' ', outputs_) || !readLiteral('\n', ands_)) {
+      return false;
+    }
+    // The sum is taken modulo 2^32 as the format defines it; counts that wrap it cannot be
+    // reserved below, which then fails through the memory manager.
+    if (!isAscii_ && inputs_ + latches_ + ands_ != maxVariable_) {
+      return fail("line %u: invalid maximal variable index", lineNumber_);
+    }
+    store_.reserve(maxVariable_, inputs_, latches_, outputs_, ands_);
+
+    for (std::uint32_t k = 0; k < inputs_; ++k) {
+      AigLiteral literal = 2 * (k + 1);
+      if (isAscii_) {
+        if (!readLiteral('\n', literal)) return false;
+        if (!isDefinable(literal)) {
+          return fail("line %u: literal %u is not a valid input", tokenLine_, literal);
+        }
+        if (!checkUndefined(literal)) return false;
+      }
+      store_.addInput(literal, nullptr);
+    }
+    for (std::uint32_t k = 0; k < latches_; ++k) {
+      AigLiteral literal = 2 * (inputs_ + k + 1);
+      if (isAscii_) {
+        if (!readLiteral(' ', literal)) return false;
+        if (!isDefinable(literal)) {
+          return fail("line %u: literal %u is not a valid latch", tokenLine_, literal);
+        }
+        if (!checkUndefined(literal)) return false;
+      }
+      AigLiteral next = 0;
+      if (!readLiteral('\n', next)) return false;
+      if (!isWithinRange(next)) {
+        return fail("line %u: literal %u is not a valid literal", tokenLine_, next);
+      }
+      store_.addLatch(literal, next, nullptr);
+    }
+    for (std::uint32_t k = 0; k < outputs_; ++k) {
+      AigLiteral literal = 0;
+      if (!readLiteral('\n', literal)) return false;
+      if (!isWithinRange(literal)) {
+        return fail("line %u: literal %u is not a valid output", tokenLine_, literal);
+      }
+      store_.addOutput(literal, nullptr);
+    }
+    return true;
+  }
+
+  bool readAsciiAnds() {
+    for (std::uint32_t k = 0; k < ands_; ++k) {
+      AigLiteral lhs = 0;
+      AigLiteral rhs0 = 0;
+      AigLiteral rhs1 = 0;
+      if (!readLiteral(' ', lhs)) return false;
+      if (!isDefinable(lhs)) {
+        return fail("line %u: literal %u is not a valid LHS of AND", tokenLine_, lhs);
+      }
+      if (!checkUndefined(lhs)) return false;
+      if (!readLiteral(' ', rhs0)) return false;
+      if (!isWithinRange(rhs0)) {
+        return fail("line %u: literal %u is not a valid literal", tokenLine_, rhs0);
+      }
+      if (!readLiteral('\n', rhs1)) return false;
+      if (!isWithinRange(rhs1)) {
+        return fail("line %u: literal %u is not a valid literal", tokenLine_, rhs1);
+      }
+      store_.addAnd(lhs, rhs0, rhs1);
+    }
+    return true;
+  }
+
+  // One delta code. The checks follow the byte stream: at most five bytes with bit 7 set,
+  // and after five such bytes a last byte of at most 7. Codes of up to five bytes whose
+  // value fits 32 bits decode exactly; the longer or wider codes that are tolerated keep
+  // the low 32 bits of the first five groups.
+  bool readDelta(std::uint32_t& value) {
+    if (current_ == -1) return fail("character %u: unexpected end of file", charCount_);
+    const std::uint32_t start = charCount_;
+    unsigned char code[6];
+    unsigned length = 0;
+    while ((current_ & 0x80) != 0) {
+      if (length == 5) return fail("character %u: invalid code", start);
+      code[length++] = static_cast<unsigned char>(current_);
+      nextChar();
+      if (current_ == -1) return fail("character %u: unexpected end of file", charCount_);
+    }
+    if (length == 5 && current_ > 7) return fail("character %u: invalid code", start);
+    code[length++] = static_cast<unsigned char>(current_);
+    nextChar();
+    if (decodeDelta(code, length, &value) == 0) {
+      value = 0;
+      for (unsigned k = 0; k < length && k < 5; ++k) {
+        value |= static_cast<std::uint32_t>(code[k] & 0x7f) << (7 * k);
+      }
+    }
+    return true;
+  }
+
+  bool readBinaryAnds() {
+    AigLiteral lhs = maxInputOrLatchLiteral(store_);
+    for (std::uint32_t k = 0; k < ands_; ++k) {
+      lhs += 2;
+      std::uint32_t position = charCount_;
+      std::uint32_t delta = 0;
+      if (!readDelta(delta)) return false;
+      if (delta >= lhs) return fail("character %u: invalid delta", position);
+      const AigLiteral rhs0 = lhs - delta;
+      position = charCount_;
+      if (!readDelta(delta)) return false;
+      if (delta > rhs0) return fail("character %u: invalid delta", position);
+      store_.addAnd(lhs, rhs0, rhs0 - delta);
+    }
+    return true;
+  }
+
+  void appendText(char byte) {
+    if (textLength_ == textCapacity_) {
+      const std::size_t capacity = textCapacity_ == 0 ? 1 : 2 * textCapacity_;
+      char* grown = static_cast<char*>(store_.allocate(capacity));
+      if (textLength_ > 0) std::memcpy(grown, text_, textLength_);
+      store_.release(text_, textCapacity_);
+      text_ = grown;
+      textCapacity_ = capacity;
+    }
+    text_[textLength_++] = byte;
+  }
+
+  // Collects bytes up to (not including) the next newline or the end of input.
+  void collectLine() {
+    while (current_ != '\n' && current_ != -1) {
+      appendText(static_cast<char>(current_));
+      nextChar();
+    }
+  }
+
+  bool readSymbols() {
+    for (;;) {
+      if (current_ == -1 || current_ == 'c') return true;
+      const char* kind = nullptr;
+      AigSymbol* symbols = nullptr;
+      std::uint32_t count = 0;
+      switch (current_) {
+        case 'i':
+          kind = "input", symbols = store_.inputs, count = store_.inputCount;
+          break;
+        case 'l':
+          kind = "latch", symbols = store_.latches, count = store_.latchCount;
+          break;
+        case 'o':
+          kind = "output", symbols = store_.outputs, count = store_.outputCount;
+          break;
+        default:
+          return fail("line %u: invalid symbol table entry", lineNumber_);
+      }
+      nextChar();
+      std::uint32_t position = 0;
+      if (!readLiteral(' ', position)) return false;
+      if (position >= count) {
+        return fail("line %u: %s symbol table entry position %u too large", tokenLine_, kind,
+                    position);
+      }
+      if (symbols[position].name != nullptr) {
+        return fail("line %u: %s %u has multiple symbols", tokenLine_, kind, position);
+      }
+      textLength_ = 0;
+      collectLine();
+      if (current_ == -1) return fail("line %u: new line missing", lineNumber_);
+      nextChar();
+      appendText('\0');
+      symbols[position].name = store_.copyText(text_);
+      textLength_ = 0;
+    }
+  }
+
+  bool readComments() {
+    if (current_ == -1) return true;
+    nextChar();
+    if (current_ != '\n') return fail("line %u: expected new line after 'c'", lineNumber_);
+    nextChar();
+    while (current_ != -1) {
+      textLength_ = 0;
+      collectLine();
+      if (current_ == -1) return fail("line %u: new line after comment missing", lineNumber_);
+      nextChar();
+      appendText('\0');
+      store_.addComment(text_);
+      textLength_ = 0;
+    }
+    return true;
+  }
+
+  AigStore& store_;
+  Source& source_;
+  int current_ = ' ';  // before the first byte: white space
+  std::uint32_t lineNumber_ = 1;
+  std::uint32_t charCount_ = 0;
+  std::uint32_t tokenLine_ = 1;
+  bool isAscii_ = false;
+  std::uint32_t maxVariable_ = 0;
+  std::uint32_t inputs_ = 0;
+  std::uint32_t latches_ = 0;
+  std::uint32_t outputs_ = 0;
+  std::uint32_t ands_ = 0;
+  char* text_ = nullptr;  // one name or comment line at a time, grown by doubling
+  std::size_t textLength_ = 0;
+  std::size_t textCapacity_ = 0;
+};
+
+template <class Source>
+const char* AigReader::read(AigStore& store, Source& source) {
+  bool parsed = false;
+  {
+    Parser<Source> parser(store, source);
+    parsed = parser.run();
+  }  // the text buffer is handed back here
+  return parsed ? store.check() : store.error;
+}
+
+unsigned decodeDelta(const unsigned char* bytes, std::size_t size, std::uint32_t* value) {
+  std::uint32_t result = 0;
+  for (unsigned k = 0; k < 5; ++k) {
+    if (k == size) return 0;
+    const unsigned byte = bytes[k];
+    // The fifth byte carries bits 28..31: anything above 15 is a sixth byte or lost bits.
+    if (k == 4 && byte > 0x0f) return 0;
+    result |= static_cast<std::uint32_t>(byte & 0x7f) << (7 * k);
+    if ((byte & 0x80) == 0) {
+      *value = result;
+      return k + 1;
+    }
+  }
+  return 0;
+}
+
+const char* AigStore::read(void* sourceState, AigGetFn get) {
+  CallbackSource source(sourceState, get);
+  return AigReader::read(*this, source);
+}
+
+const char* AigStore::readFromFile(std::FILE* file) {
+  flockfile(file);
+  StreamSource source(file);
+  const char* result = AigReader::read(*this, source);
+  funlockfile(file);
+  return result;
+}
+
+const char* AigStore::readFromPath(const char* path) {
+  const bool compressed = hasSuffix(path, ".gz");
+  std::FILE* file = nullptr;
+  if (compressed) {
+    static const char kPrefix[] = "gunzip -c ";
+    static const char kSuffix[] = " 2>/dev/null";
+    const std::size_t quotedCapacity = 4 * std::strlen(path) + 3;
+    const std::size_t commandBytes = sizeof kPrefix - 1 + quotedCapacity + sizeof kSuffix - 1;
+    char* command = static_cast<char*>(allocate(commandBytes));
+    std::memcpy(command, kPrefix, sizeof kPrefix - 1);
+    const int quoted = shellQuote(path, command + sizeof kPrefix - 1, quotedCapacity);
+    if (quoted >= 0) {
+      std::memcpy(command + sizeof kPrefix - 1 + quoted, kSuffix, sizeof kSuffix);
+      file = popen(command, "r");
+    }
+    release(command, commandBytes);
+  } else {
+    file = std::fopen(path, "r");
+  }
+  if (file == nullptr) return setError("can not read '%s'", path);
+
+  const char* result = nullptr;
+  {
+    BlockSource source(file);
+    result = AigReader::read(*this, source);
+  }
+  if (compressed) {
+    pclose(file);
+  } else {
+    std::fclose(file);
+  }
+  return result;
+}
+
+}  // namespace ZEFI
