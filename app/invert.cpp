@@ -1,1 +1,454 @@
 #include "app/invert.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <streambuf>
+#include <vector>
+
+#include "aiger/aiger.hpp"
+#include "negation/clause_index.hpp"
+#include "negation/encode.hpp"
+
+namespace ZEFI {
+
+std::string outputNameFor(const std::string& inputName) {
+  const std::size_t dot = inputName.rfind('.');
+  const std::string stem = dot == std::string::npos ? inputName : inputName.substr(0, dot);
+  return stem + ".inverted.qdimacs";
+}
+
+namespace {
+
+QuantifierKind exchanged(QuantifierKind kind) {
+  switch (kind) {
+    case Exists:
+      return Forall;
+    case Forall:
+      return Exists;
+    default:
+      return kind;  // never produced by the reader; the writer skips it either way
+  }
+}
+
+// Every gate variable lies above n = maxVar + 1: one per literal and one per clause of the
+// matrix. Literals hold variables up to maxVariableIndex only, so an input whose negation
+// would need more is refused before anything is built.
+void checkNegationFits(const Formula& input) {
+  const std::uint64_t largest = std::uint64_t{input.maxVar} + 1 +
+                                std::uint64_t{input.clauses.literalCount()} +
+                                std::uint64_t{input.clauses.size()};
+  if (largest > maxVariableIndex) throw Exception("QBF File: Number of variables is bogus.");
+}
+
+struct StoreDeleter {
+  void operator()(AigStore* store) const { store->destroy(); }
+};
+using StorePointer = std::unique_ptr<AigStore, StoreDeleter>;
+
+void reportCheck(AigStore& store) {
+  if (const char* problem = store.check()) {
+    std::cout << "AIGER ERROR: " << problem << std::endl;
+  }
+}
+
+// The graph of the negation variable n, and what the header of the output needs to know
+// about the clauses the gates turn into.
+class NegationGraph {
+ public:
+  explicit NegationGraph(Formula& input) : n_(input.maxVar + 1) {
+    checkNegationFits(input);
+    {
+      ClauseIndex index;
+      {
+        CubeArray cubes;
+        input.complementedClauses(cubes);
+        input.clauses = ClauseArray();  // the cubes carry everything that is still needed
+        index.defineDnf(n_, std::move(cubes));
+      }
+      const std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
+      const std::uint32_t outputVariables[] = {n_};
+      store_.reset(AigStore::createDefault());
+      buildDefinitionGraph(index, inputVariables, outputVariables, n_ + 1, *store_);
+    }
+    reportCheck(*store_);
+    for (std::uint32_t i = 0; i < store_->andCount; ++i) {
+      const GateClauses clauses = gateClauses(store_->ands[i]);
+      clauseCount_ += clauses.count;
+      for (unsigned c = 0; c < clauses.count; ++c) {
+        for (const Literal literal : clauses[c]) {
+          if (variableOf(literal) > outputMaxVar_) outputMaxVar_ = variableOf(literal);
+        }
+      }
+    }
+    clauseCount_ += 1;  // the unit clause n
+  }
+
+  void write(const Formula& input, QdimacsWriter& writer) const {
+    writer.header(outputMaxVar_, clauseCount_);
+    for (const Quantification& element : input.prefix) {
+      writer.quantifier(exchanged(element.kind), element.variable);
+    }
+    for (std::uint64_t v = n_; v <= outputMaxVar_; ++v) {
+      writer.quantifier(Exists, static_cast<std::uint32_t>(v));
+    }
+    for (std::uint32_t i = 0; i < store_->andCount; ++i) {
+      const GateClauses clauses = gateClauses(store_->ands[i]);
+      for (unsigned c = 0; c < clauses.count; ++c) writer.clause(clauses[c]);
+    }
+    const Literal unit = makeLiteral(n_, false);
+    writer.clause(std::span<const Literal>(&unit, 1));
+  }
+
+ private:
+  std::uint32_t n_;
+  StorePointer store_;
+  std::uint32_t outputMaxVar_ = 0;  // largest variable of the gate clauses
+  std::uint64_t clauseCount_ = 0;
+};
+
+// An output stream buffer over a file descriptor that remembers the first failed write, so
+// that a full disk or a file-size limit is noticed however the stream is used.
+class FileDescriptorBuffer : public std::streambuf {
+ public:
+  FileDescriptorBuffer() : buffer_(kBufferSize) {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+  }
+  void attach(int fd) { fd_ = fd; }
+  bool failed() const { return failed_; }
+
+ protected:
+  int_type overflow(int_type ch) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(ch);
+      pbump(1);
+    }
+    return traits_type::not_eof(ch);
+  }
+
+  std::streamsize xsputn(const char* data, std::streamsize count) override {
+    const auto room = static_cast<std::streamsize>(epptr() - pptr());
+    if (count <= room) {
+      std::memcpy(pptr(), data, static_cast<std::size_t>(count));
+      pbump(static_cast<int>(count));
+      return count;
+    }
+    if (!drain()) return 0;
+    if (count >= static_cast<std::streamsize>(buffer_.size())) {
+      return writeAll(data, static_cast<std::size_t>(count)) ? count : 0;
+    }
+    std::memcpy(pptr(), data, static_cast<std::size_t>(count));
+    pbump(static_cast<int>(count));
+    return count;
+  }
+
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  static constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+
+  bool drain() {
+    const auto used = static_cast<std::size_t>(pptr() - pbase());
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return writeAll(buffer_.data(), used);
+  }
+
+  bool writeAll(const char* data, std::size_t count) {
+    while (count > 0 && !failed_) {
+      const ssize_t written = ::write(fd_, data, count);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        failed_ = true;
+      } else {
+        data += written;
+        count -= static_cast<std::size_t>(written);
+      }
+    }
+    return !failed_;
+  }
+
+  std::vector<char> buffer_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+// The temporary file's path, where a signal handler can reach it without allocating.
+constexpr std::size_t kTempPathCapacity = 4096;
+char pendingTempPath[kTempPathCapacity];
+volatile std::sig_atomic_t pendingTempPathSet = 0;
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kCleanupSignalCount = std::size(kCleanupSignals);
+
+// Only async-signal-safe calls: the handler was installed with SA_RESETHAND, so the signal
+// raised again takes its default action once the handler returns.
+void removeTempAndReraise(int signalNumber) {
+  const int savedErrno = errno;
+  if (pendingTempPathSet) ::unlink(pendingTempPath);
+  ::raise(signalNumber);
+  errno = savedErrno;
+}
+
+// Blocks the cleanup signals for its lifetime, so that the temporary file and the record of
+// its path are created and removed together.
+class SignalBlock {
+ public:
+  SignalBlock() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : kCleanupSignals) sigaddset(&set, signalNumber);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalBlock() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalBlock(const SignalBlock&) = delete;
+  SignalBlock& operator=(const SignalBlock&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+std::string directoryPart(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool readLink(const std::string& path, std::string& target) {
+  std::vector<char> buffer(256);
+  for (;;) {
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0) return false;
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      target.assign(buffer.data(), static_cast<std::size_t>(length));
+      return true;
+    }
+    if (buffer.size() >= (std::size_t{1} << 20)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// Follows the symbolic links that the name ends in, so that the link's target receives the
+// output and the link stays. Directories along the way are resolved by the system.
+bool resolveLinks(const std::string& name, std::string& target) {
+  constexpr int kMaxLinkDepth = 40;
+  target = name;
+  for (int depth = 0;; ++depth) {
+    struct stat status;
+    if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return true;
+    if (depth == kMaxLinkDepth) return false;
+    std::string link;
+    if (!readLink(target, link) || link.empty()) return false;
+    target = link.front() == '/' ? link : directoryPart(target) + link;
+  }
+}
+
+mode_t currentUmask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+// The output file. A regular file is written under a temporary name beside its target and
+// renamed into place only when every byte was written and the file was closed without
+// error; until then an existing file of that name stays as it was, and on failure or on
+// SIGINT, SIGTERM or SIGHUP the temporary file is removed. An existing device or pipe is
+// written directly, since it cannot be replaced.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string outputName)
+      : outputName_(std::move(outputName)), stream_(&buffer_) {
+    ignoreSignal(SIGXFSZ, savedFileSizeAction_);  // a file-size limit is a write error
+    ignoreSignal(SIGPIPE, savedPipeAction_);      // so is a pipe without a reader
+    std::string target;
+    if (!resolveLinks(outputName_, target)) fail();
+    struct stat status;
+    const bool exists = ::stat(target.c_str(), &status) == 0;
+    if (exists && S_ISDIR(status.st_mode)) fail();
+    if (exists && !S_ISREG(status.st_mode)) {
+      fd_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+      if (fd_ < 0) fail();
+    } else {
+      createTemporary(target, exists ? status.st_mode & 0777 : 0666 & ~currentUmask());
+    }
+    buffer_.attach(fd_);
+  }
+
+  ~OutputFile() { cleanup(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  std::ostream& stream() { return stream_; }
+
+  // Completes the output; throws Exception when any part of it could not be written.
+  void commit() {
+    stream_.flush();
+    if (!stream_ || buffer_.failed()) fail();
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0) fail();
+    if (!temporary_.empty()) {
+      SignalBlock block;
+      if (::rename(temporary_.c_str(), target_.c_str()) != 0) fail();
+      pendingTempPathSet = 0;
+      temporary_.clear();
+    }
+  }
+
+ private:
+  void createTemporary(const std::string& target, mode_t mode) {
+    constexpr std::size_t kMaxBaseInTempName = 200;  // room for the affixes within NAME_MAX
+    const std::string directory = directoryPart(target);
+    const std::string base = target.substr(directory.size()).substr(0, kMaxBaseInTempName);
+    std::string temporary = directory + "." + base + ".XXXXXX";
+    if (temporary.size() >= kTempPathCapacity) fail();
+    installCleanupHandlers();
+    {
+      SignalBlock block;
+      fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);
+      if (fd_ < 0) fail();
+      temporary_ = temporary;
+      target_ = target;
+      std::memcpy(pendingTempPath, temporary.c_str(), temporary.size() + 1);
+      pendingTempPathSet = 1;
+    }
+    if (::fchmod(fd_, mode) != 0) fail();
+  }
+
+  void installCleanupHandlers() {
+    for (std::size_t i = 0; i < kCleanupSignalCount; ++i) {
+      struct sigaction action;
+      std::memset(&action, 0, sizeof action);
+      action.sa_handler = removeTempAndReraise;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESETHAND;
+      if (::sigaction(kCleanupSignals[i], nullptr, &savedActions_[i]) != 0) continue;
+      if (savedActions_[i].sa_handler == SIG_IGN) continue;  // ignored signals stay ignored
+      if (::sigaction(kCleanupSignals[i], &action, nullptr) == 0) installed_[i] = true;
+    }
+  }
+
+  static void ignoreSignal(int signalNumber, struct sigaction& saved) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signalNumber, &action, &saved);
+  }
+
+  void cleanup() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+    if (!temporary_.empty()) {
+      SignalBlock block;
+      ::unlink(temporary_.c_str());
+      pendingTempPathSet = 0;
+      temporary_.clear();
+    }
+    for (std::size_t i = 0; i < kCleanupSignalCount; ++i) {
+      if (installed_[i]) ::sigaction(kCleanupSignals[i], &savedActions_[i], nullptr);
+      installed_[i] = false;
+    }
+    ::sigaction(SIGXFSZ, &savedFileSizeAction_, nullptr);
+    ::sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+  }
+
+  [[noreturn]] void fail() {
+    cleanup();
+    throw Exception("Cannot write " + outputName_ + ".");
+  }
+
+  std::string outputName_;
+  std::string target_;
+  std::string temporary_;  // empty when writing directly or after the rename
+  int fd_ = -1;
+  FileDescriptorBuffer buffer_;
+  std::ostream stream_;
+  struct sigaction savedActions_[kCleanupSignalCount] = {};
+  bool installed_[kCleanupSignalCount] = {};
+  struct sigaction savedFileSizeAction_ = {};
+  struct sigaction savedPipeAction_ = {};
+};
+
+void readInput(Formula& input, const std::string& fileName) {
+  // A directory opens as a stream on Linux and fails only at the first read.
+  struct stat status;
+  if (::stat(fileName.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    throw Exception("QBF File not open.");
+  }
+  std::vector<char> buffer(std::size_t{1} << 20);
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  in.open(fileName, std::ios::in | std::ios::binary);
+  if (!input.readQdimacs(in)) throw Exception(input.error);
+}
+
+}  // namespace
+
+bool writeNegation(Formula& input, std::ostream& out) {
+  const NegationGraph negation(input);
+  QdimacsWriter writer(out);
+  negation.write(input, writer);
+  return writer.finish();
+}
+
+std::string negationThroughFormula(const Formula& input) {
+  checkNegationFits(input);
+  const std::uint32_t n = input.maxVar + 1;
+  CubeArray cubes;
+  input.complementedClauses(cubes);
+  ClauseIndex index;
+  index.defineDnf(n, std::move(cubes));
+  const std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
+  const std::vector<std::uint32_t> outputVariables = {n};
+
+  Formula output;
+  for (const Quantification& element : input.prefix) {
+    Quantification& entry = output.quantifierOf[element.variable];
+    entry.kind = exchanged(element.kind);
+    entry.variable = element.variable;
+    const std::uint32_t* position = input.positionOf.find(element.variable);
+    output.positionOf[element.variable] = position ? *position : 0;
+    output.prefix.push_back(entry);
+  }
+  encodeDefinitions(index, inputVariables, outputVariables, n + 1, output);
+  const Literal unit = makeLiteral(n, false);
+  output.appendClause(std::span<const Literal>(&unit, 1));
+  for (std::uint64_t v = n; v <= output.maxVar; ++v) {
+    const auto variable = static_cast<std::uint32_t>(v);
+    output.quantifierOf[variable] = {Exists, variable};
+    output.positionOf[variable] = static_cast<std::uint32_t>(output.quantifierOf.size());
+    output.prefix.push_back({Exists, variable});
+  }
+  std::ostringstream text;
+  output.writeQdimacs(text);
+  return text.str();
+}
+
+bool invertFile(Formula& input, const std::string& fileName) {
+  readInput(input, fileName);
+  const NegationGraph negation(input);
+  OutputFile file(outputNameFor(fileName));
+  bool written = false;
+  {
+    QdimacsWriter writer(file.stream());
+    negation.write(input, writer);
+    written = writer.finish();
+  }
+  if (!written) file.stream().setstate(std::ios::badbit);
+  file.commit();
+  return true;
+}
+
+}  // namespace ZEFI

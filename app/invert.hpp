@@ -1,6 +1,7 @@
 // The negation pipeline: read a QDIMACS file, negate it, write "<name>.inverted.qdimacs".
 #pragma once
 
+#include <iosfwd>
 #include <string>
 
 #include "formula/formula.hpp"
@@ -21,5 +22,17 @@ std::string outputNameFor(const std::string& inputName);
 // Reads the named file into input, writes its negation. Throws Exception with the message
 // to print after "Error: " when the input is rejected or the output cannot be written.
 bool invertFile(Formula& input, const std::string& fileName);
+
+// Writes the negation of input (as filled by readQdimacs) to out. The output clauses are
+// never held in memory: they are produced gate by gate from the graph, once to count them
+// for the header and once to write them. The input's clauses are released once the graph
+// is built. Throws Exception when the negation would need a variable above
+// maxVariableIndex. Returns false when the stream did not take everything.
+bool writeNegation(Formula& input, std::ostream& out);
+
+// The same text built the long way: the complete output Formula, written with
+// writeQdimacs. It needs several times the memory of writeNegation and is kept only as the
+// yardstick that writeNegation is tested against.
+std::string negationThroughFormula(const Formula& input);
 
 }  // namespace ZEFI
