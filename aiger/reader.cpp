@@ -141,10 +141,11 @@ class AigReader::Parser {
   bool readLiteral(char terminator, std::uint32_t& value) {
     if (!isDigit(current_)) return fail("line %u: expected literal", lineNumber_);
     value = readNumber();
+    literalLine_ = tokenLine_;
     if (current_ != terminator) {
       return fail(terminator == ' ' ? "line %u: expected space after literal %u"
                                     : "line %u: expected new line after literal %u",
-                  tokenLine_, value);
+                  literalLine_, value);
     }
     nextChar();
     return true;
@@ -156,11 +157,11 @@ class AigReader::Parser {
     const AigVariable* entry = store_.variableEntry(variable);
     if (entry == nullptr) return true;
     if (entry->isInput)
-      return fail("line %u: literal %u already defined as input", tokenLine_, literal);
+      return fail("line %u: literal %u already defined as input", literalLine_, literal);
     if (entry->isLatch)
-      return fail("line %u: literal %u already defined as latch", tokenLine_, literal);
+      return fail("line %u: literal %u already defined as latch", literalLine_, literal);
     if (entry->isAnd)
-      return fail("line %u: literal %u already defined as AND", tokenLine_, literal);
+      return fail("line %u: literal %u already defined as AND", literalLine_, literal);
     return true;
   }
 
@@ -199,7 +200,7 @@ class AigReader::Parser {
       if (isAscii_) {
         if (!readLiteral('\n', literal)) return false;
         if (!isDefinable(literal)) {
-          return fail("line %u: literal %u is not a valid input", tokenLine_, literal);
+          return fail("line %u: literal %u is not a valid input", literalLine_, literal);
         }
         if (!checkUndefined(literal)) return false;
       }
@@ -210,14 +211,14 @@ class AigReader::Parser {
       if (isAscii_) {
         if (!readLiteral(' ', literal)) return false;
         if (!isDefinable(literal)) {
-          return fail("line %u: literal %u is not a valid latch", tokenLine_, literal);
+          return fail("line %u: literal %u is not a valid latch", literalLine_, literal);
         }
         if (!checkUndefined(literal)) return false;
       }
       AigLiteral next = 0;
       if (!readLiteral('\n', next)) return false;
       if (!isWithinRange(next)) {
-        return fail("line %u: literal %u is not a valid literal", tokenLine_, next);
+        return fail("line %u: literal %u is not a valid literal", literalLine_, next);
       }
       store_.addLatch(literal, next, nullptr);
     }
@@ -225,7 +226,7 @@ class AigReader::Parser {
       AigLiteral literal = 0;
       if (!readLiteral('\n', literal)) return false;
       if (!isWithinRange(literal)) {
-        return fail("line %u: literal %u is not a valid output", tokenLine_, literal);
+        return fail("line %u: literal %u is not a valid output", literalLine_, literal);
       }
       store_.addOutput(literal, nullptr);
     }
@@ -239,16 +240,16 @@ class AigReader::Parser {
       AigLiteral rhs1 = 0;
       if (!readLiteral(' ', lhs)) return false;
       if (!isDefinable(lhs)) {
-        return fail("line %u: literal %u is not a valid LHS of AND", tokenLine_, lhs);
+        return fail("line %u: literal %u is not a valid LHS of AND", literalLine_, lhs);
       }
       if (!checkUndefined(lhs)) return false;
       if (!readLiteral(' ', rhs0)) return false;
       if (!isWithinRange(rhs0)) {
-        return fail("line %u: literal %u is not a valid literal", tokenLine_, rhs0);
+        return fail("line %u: literal %u is not a valid literal", literalLine_, rhs0);
       }
       if (!readLiteral('\n', rhs1)) return false;
       if (!isWithinRange(rhs1)) {
-        return fail("line %u: literal %u is not a valid literal", tokenLine_, rhs1);
+        return fail("line %u: literal %u is not a valid literal", literalLine_, rhs1);
       }
       store_.addAnd(lhs, rhs0, rhs1);
     }
@@ -342,11 +343,11 @@ class AigReader::Parser {
       std::uint32_t position = 0;
       if (!readLiteral(' ', position)) return false;
       if (position >= count) {
-        return fail("line %u: %s symbol table entry position %u too large", tokenLine_, kind,
+        return fail("line %u: %s symbol table entry position %u too large", literalLine_, kind,
                     position);
       }
       if (symbols[position].name != nullptr) {
-        return fail("line %u: %s %u has multiple symbols", tokenLine_, kind, position);
+        return fail("line %u: %s %u has multiple symbols", literalLine_, kind, position);
       }
       textLength_ = 0;
       collectLine();
@@ -381,6 +382,11 @@ class AigReader::Parser {
   std::uint32_t lineNumber_ = 1;
   std::uint32_t charCount_ = 0;
   std::uint32_t tokenLine_ = 1;
+  // tokenLine as it stood when the last number ended: the line on which that literal began.
+  // Consuming a newline terminator obtains the first byte of the next line, which moves
+  // tokenLine on when that byte is not white space (or is the end of input); messages about
+  // a literal's value must still name the literal's own line.
+  std::uint32_t literalLine_ = 1;
   bool isAscii_ = false;
   std::uint32_t maxVariable_ = 0;
   std::uint32_t inputs_ = 0;

@@ -167,32 +167,85 @@ struct AigWriter {
   static void reencode(AigStore& store);
 
  private:
-  // Working data of one renumbering. code[v] is the new (even) literal of old variable v,
-  // 0 while none is assigned; one entry per variable (the sign bit is carried over).
+  // New numbers of old variables: code(v) is the new (even) literal of old variable v, 0
+  // while none is assigned; the sign bit is carried over. The table is paged like the
+  // store's own variable table, so a graph over a few huge variable indices costs a few
+  // pages, not a table as long as its largest index.
+  class CodeTable {
+   public:
+    CodeTable(AigStore& store, std::uint32_t largestVariable);
+    ~CodeTable();
+    CodeTable(const CodeTable&) = delete;
+    CodeTable& operator=(const CodeTable&) = delete;
+    std::uint32_t get(std::uint32_t variable) const {
+      const std::uint64_t page = variable >> kPageBits;
+      if (page >= pageCount_ || pages_[page] == nullptr) return 0;
+      return pages_[page][variable & kPageMask];
+    }
+    void set(std::uint32_t variable, std::uint32_t literal);
+
+   private:
+    static constexpr std::uint32_t kPageBits = AigStore::kVariablePageBits;
+    static constexpr std::uint32_t kPageMask = AigStore::kVariablesPerPage - 1;
+    static constexpr std::size_t kPageBytes = AigStore::kVariablesPerPage * sizeof(std::uint32_t);
+    AigStore& store_;
+    std::uint32_t** pages_ = nullptr;
+    std::size_t pageCount_ = 0;
+  };
+
   struct Renumbering {
     AigStore& store;
-    std::uint32_t* code = nullptr;
-    std::size_t codeEntries = 0;
+    CodeTable code;
     std::uint32_t* stack = nullptr;
     std::size_t stackSize = 0;
     std::size_t stackCapacity = 0;
     std::uint32_t next = 2;
 
-    explicit Renumbering(AigStore& owner) : store(owner) {}
+    Renumbering(AigStore& owner, std::uint32_t largestVariable)
+        : store(owner), code(owner, largestVariable) {}
+    ~Renumbering() { store.release(stack, stackCapacity * sizeof *stack); }
+    Renumbering(const Renumbering&) = delete;
+    Renumbering& operator=(const Renumbering&) = delete;
     void push(std::uint32_t entry);
     AigLiteral translate(AigLiteral literal) const {
       if (literal < 2) return literal;
-      return code[variableOf(literal)] | (literal & 1u);
+      return code.get(variableOf(literal)) | (literal & 1u);
     }
     AigLiteral translateRoot(AigLiteral literal);
     void numberCone(std::uint32_t root);
-    void keepValue(std::uint32_t variable) { code[variable] = variable << 1; }
+    void number(std::uint32_t variable) {
+      code.set(variable, next);
+      next += 2;
+    }
+    void keepValue(std::uint32_t variable) { code.set(variable, variable << 1); }
   };
 
   static std::uint32_t largestVariable(const AigStore& store);
   static void rewriteGates(AigStore& store, const Renumbering& work);
   static void sortGates(AigStore& store, std::uint32_t firstGateVariable);
 };
+
+AigWriter::CodeTable::CodeTable(AigStore& store, std::uint32_t largestVariable)
+    : store_(store), pageCount_((std::size_t{largestVariable} >> kPageBits) + 1) {
+  pages_ = static_cast<std::uint32_t**>(store_.allocate(pageCount_ * sizeof *pages_));
+  for (std::size_t page = 0; page < pageCount_; ++page) pages_[page] = nullptr;
+}
+
+AigWriter::CodeTable::~CodeTable() {
+  for (std::size_t page = 0; page < pageCount_; ++page) {
+    if (pages_[page] != nullptr) store_.release(pages_[page], kPageBytes);
+  }
+  store_.release(pages_, pageCount_ * sizeof *pages_);
+}
+
+void AigWriter::CodeTable::set(std::uint32_t variable, std::uint32_t literal) {
+  std::uint32_t*& page = pages_[variable >> kPageBits];
+  if (page == nullptr) {
+    page = static_cast<std::uint32_t*>(store_.allocate(kPageBytes));
+    std::memset(page, 0, kPageBytes);
+  }
+  page[variable & kPageMask] = literal;
+}
 
 void AigWriter::Renumbering::push(std::uint32_t entry) {
   if (stackSize == stackCapacity) {
@@ -209,7 +262,7 @@ void AigWriter::Renumbering::push(std::uint32_t entry) {
 AigLiteral AigWriter::Renumbering::translateRoot(AigLiteral literal) {
   if (literal < 2) return literal;
   const std::uint32_t variable = variableOf(literal);
-  if (code[variable] == 0) {
+  if (code.get(variable) == 0) {
     const AigVariable* entry = store.variableEntry(variable);
     if (entry == nullptr || !entry->isAnd || entry->index >= store.andCount) {
       // Not defined by anything: the literal keeps its value.
@@ -232,11 +285,10 @@ void AigWriter::Renumbering::numberCone(std::uint32_t root) {
     if (top == 0) {
       const std::uint32_t gate = stack[--stackSize];
       store.variableEntry(gate)->onStack = 0;
-      code[gate] = next;
-      next += 2;
+      number(gate);
       continue;
     }
-    if (code[top] != 0) continue;
+    if (code.get(top) != 0) continue;
     AigVariable* entry = store.variableEntry(top);
     if (entry == nullptr || !entry->isAnd || entry->index >= store.andCount) {
       keepValue(top);  // an operand nothing defines (only in a store that fails the check)
@@ -252,7 +304,7 @@ void AigWriter::Renumbering::numberCone(std::uint32_t root) {
     const std::uint32_t high = std::max(first, second);
     const std::uint32_t low = std::min(first, second);
     for (const std::uint32_t operand : {high, low}) {
-      if (operand == 0 || code[operand] != 0) continue;  // constants and numbered variables
+      if (operand == 0 || code.get(operand) != 0) continue;  // constants and numbered variables
       const AigVariable* operandEntry = store.variableEntry(operand);
       if (operandEntry != nullptr && operandEntry->onStack) continue;
       push(operand);
@@ -292,7 +344,7 @@ void AigWriter::rewriteGates(AigStore& store, const Renumbering& work) {
     // lhs can exist only in a store built against the rules).
     const bool defining = entry != nullptr && entry->isAnd && entry->index == k;
     const bool numbered =
-        defining && !entry->isInput && !entry->isLatch && work.code[variable] != 0;
+        defining && !entry->isInput && !entry->isLatch && work.code.get(variable) != 0;
     if (defining) {
       entry->isAnd = 0;
       entry->index = 0;
@@ -301,7 +353,7 @@ void AigWriter::rewriteGates(AigStore& store, const Renumbering& work) {
     const AigLiteral first = work.translate(gate.rhs0);
     const AigLiteral second = work.translate(gate.rhs1);
     store.ands[kept++] =
-        AigAnd{work.code[variable], std::max(first, second), std::min(first, second)};
+        AigAnd{work.code.get(variable), std::max(first, second), std::min(first, second)};
   }
   store.andCount = kept;
 }
@@ -334,22 +386,14 @@ void AigWriter::sortGates(AigStore& store, std::uint32_t firstGateVariable) {
 }
 
 void AigWriter::reencode(AigStore& store) {
-  Renumbering work(store);
-  // One code entry per variable that any record mentions; the size is computed in 64 bits,
-  // so even variable 2^31 - 1 gives an exact (if large) request to the memory manager.
-  work.codeEntries = static_cast<std::size_t>(largestVariable(store)) + 1;
-  const std::size_t codeBytes = work.codeEntries * sizeof(std::uint32_t);
-  work.code = static_cast<std::uint32_t*>(store.allocate(codeBytes));
-  std::memset(work.code, 0, codeBytes);
+  Renumbering work(store, largestVariable(store));
 
   // Inputs become variables 1..I and latches I+1..I+L, in array order.
   for (std::uint32_t k = 0; k < store.inputCount; ++k) {
-    work.code[variableOf(store.inputs[k].literal)] = work.next;
-    work.next += 2;
+    work.number(variableOf(store.inputs[k].literal));
   }
   for (std::uint32_t k = 0; k < store.latchCount; ++k) {
-    work.code[variableOf(store.latches[k].literal)] = work.next;
-    work.next += 2;
+    work.number(variableOf(store.latches[k].literal));
   }
   const std::uint32_t firstGateVariable = work.next >> 1;
 
@@ -362,6 +406,7 @@ void AigWriter::reencode(AigStore& store) {
   }
   store.release(work.stack, work.stackCapacity * sizeof *work.stack);
   work.stack = nullptr;
+  work.stackCapacity = work.stackSize = 0;
 
   rewriteGates(store, work);
   // The old input and latch variables lose their roles too before the new ones are set.
@@ -395,7 +440,6 @@ void AigWriter::reencode(AigStore& store) {
     entry->index = k;
   }
   store.maxVar = (work.next - 1) / 2;
-  store.release(work.code, codeBytes);
 }
 
 template <class Sink>
