@@ -69,7 +69,7 @@ inline std::string writeWithFile(AigStore* store, AigWriteMode mode, int* result
 
 // Through writeToString with ample room; the terminating NUL is checked and dropped.
 inline std::string writeWithString(AigStore* store, AigWriteMode mode, int* result = nullptr) {
-  std::vector<char> buffer(1 << 24, 'X');
+  std::vector<char> buffer(1 << 20, 'X');
   const int r = store->writeToString(mode, buffer.data(), static_cast<std::int32_t>(buffer.size()));
   if (result != nullptr) *result = r;
   if (r == 0) return std::string();
