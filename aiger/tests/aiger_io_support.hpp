@@ -320,7 +320,11 @@ inline void buildRandomGraph(AigStore* store, std::uint32_t seed, const RandomGr
       if (below(20) == 0) return below(2);  // a constant now and then
       return defined[below(static_cast<std::uint32_t>(defined.size()))] ^ below(2);
     };
-    gates.push_back(AigAnd{lhs, operand(), operand()});
+    AigAnd gate{lhs, operand(), operand()};
+    // The binary form cannot carry a gate over two constant-false operands: its first delta
+    // would equal its lhs, which readers refuse. Keep such gates out of round trips.
+    if (gate.rhs0 == 0 && gate.rhs1 == 0) gate.rhs1 = 1;
+    gates.push_back(gate);
     defined.push_back(lhs);
   }
   auto anyLiteral = [&]() -> AigLiteral {
