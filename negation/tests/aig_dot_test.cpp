@@ -25,11 +25,15 @@ const std::string kHead =
     "Node_0 [shape=invhouse,fontsize=22,color=blue,rank=\"min\",label=\"0\"];\n";
 const std::string kTail = "}\n}\n";
 
+// Also checks that the stream was flushed after the last line.
 std::string dotOf(const AigStore& store) {
-  std::ostringstream out;
+  testing::FlushRecordingBuffer buffer;
+  std::ostream out(&buffer);
   std::ostream& returned = writeAigDot(store, out);
   EXPECT_EQ(&returned, &out);
-  return out.str();
+  EXPECT_GE(buffer.flushes, 1u);
+  EXPECT_EQ(buffer.sizeAtLastFlush, buffer.str().size());
+  return buffer.str();
 }
 
 TEST(WriteAigDot, EmptyStoreGivesNineLines) {

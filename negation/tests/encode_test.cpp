@@ -24,6 +24,7 @@ struct Encoded {
   SignedClauses clauses;
   std::uint32_t maxVar = 0;
   std::string printed;
+  bool printedFlushed = false;
 };
 
 // Runs both entry points on the same definitions.
@@ -41,6 +42,7 @@ Encoded encode(const ClauseIndex& index, std::vector<std::uint32_t> inputs,
     const StdoutCapture capture;
     encodeDefinitions(index, inputs, outputs, firstFresh, formula);
     result.printed = capture.text();
+    result.printedFlushed = capture.flushed();
   }
   result.clauses = signedClauses(formula.clauses);
   result.maxVar = formula.maxVar;
@@ -232,6 +234,7 @@ TEST(EncodeDefinitions, UndefinedOperandIsReportedAndStillEncoded) {
   index.defineDnf(5, setOf({{8}}));
   const Encoded e = encode(index, {1, 2}, {5}, 6);
   EXPECT_EQ(e.printed, "AIGER ERROR: literal 8 in AND 12 undefined\n");
+  EXPECT_TRUE(e.printedFlushed);
   EXPECT_EQ(e.clauses, (SignedClauses{{-6, 4}, {6, -4}, {-7, -6}, {7, 6}, {-5, -7}, {5, 7}}));
   EXPECT_EQ(e.maxVar, 7u);
 }

@@ -65,17 +65,33 @@ inline ClauseArray setOf(std::initializer_list<std::initializer_list<Literal>> s
   return array;
 }
 
+// A string buffer that remembers how much text it held at its last flush.
+class FlushRecordingBuffer : public std::stringbuf {
+ public:
+  std::size_t flushes = 0;
+  std::size_t sizeAtLastFlush = 0;
+
+ protected:
+  int sync() override {
+    ++flushes;
+    sizeAtLastFlush = str().size();
+    return std::stringbuf::sync();
+  }
+};
+
 // Collects what is written on standard output while it lives.
 class StdoutCapture {
  public:
-  StdoutCapture() : previous_(std::cout.rdbuf(text_.rdbuf())) {}
+  StdoutCapture() : previous_(std::cout.rdbuf(&buffer_)) {}
   ~StdoutCapture() { std::cout.rdbuf(previous_); }
   StdoutCapture(const StdoutCapture&) = delete;
   StdoutCapture& operator=(const StdoutCapture&) = delete;
-  std::string text() const { return text_.str(); }
+  std::string text() const { return buffer_.str(); }
+  // True when nothing written stayed behind the last flush.
+  bool flushed() const { return buffer_.sizeAtLastFlush == buffer_.str().size(); }
 
  private:
-  std::ostringstream text_;
+  FlushRecordingBuffer buffer_;
   std::streambuf* previous_;
 };
 
