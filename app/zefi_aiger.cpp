@@ -5,6 +5,9 @@
 //
 // Statuses: 0 success (or --help), 1 a file could not be read or written, 2 bad arguments.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -107,14 +110,32 @@ bool finishStandardOutput() {
 }
 
 // Writes the store by the name of out: "-" is ASCII on standard output, any other name
-// picks its form and compression by suffix.
+// picks its form by suffix as AigStore::writeToPath does (".aag" and ".aag.gz" ASCII, else
+// binary). Plain files are opened here rather than by writeToPath so that an error that
+// only shows when the buffer is flushed or the file closed (a full disk) is reported too.
 int writeAiger(AigStore& store, const std::string& out) {
   if (isStandardStream(out)) {
     if (store.writeToFile(ascii, stdout) == 0 || !finishStandardOutput())
       return fail("cannot write standard output");
     return kSuccess;
   }
-  if (store.writeToPath(out.c_str()) == 0) return fail("cannot write " + out);
+  if (hasSuffix(out.c_str(), ".gz")) {
+    if (store.writeToPath(out.c_str()) == 0) return fail("cannot write " + out);
+    return kSuccess;
+  }
+  std::FILE* file = std::fopen(out.c_str(), "w");
+  if (file == nullptr) return fail("cannot write " + out);
+  const AigWriteMode mode = hasSuffix(out.c_str(), ".aag") ? ascii : 0;
+  bool written = store.writeToFile(mode, file) != 0;
+  written = std::fflush(file) == 0 && std::ferror(file) == 0 && written;
+  // A truncated file is removed, but only a regular one: never a device such as /dev/full.
+  struct stat status {};
+  const bool regular = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
+    if (regular) unlink(out.c_str());
+    return fail("cannot write " + out);
+  }
   return kSuccess;
 }
 
