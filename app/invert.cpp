@@ -68,6 +68,10 @@ class NegationGraph {
  public:
   explicit NegationGraph(Formula& input) : n_(input.maxVar + 1) {
     checkNegationFits(input);
+    // One gate per literal and per clause, and the gate of n: known now, so the store is
+    // sized once instead of growing by doubling.
+    const auto gates =
+        static_cast<std::uint32_t>(input.clauses.literalCount() + input.clauses.size() + 1);
     {
       ClauseIndex index;
       {
@@ -79,6 +83,8 @@ class NegationGraph {
       const std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
       const std::uint32_t outputVariables[] = {n_};
       store_.reset(AigStore::createDefault());
+      store_->reserve(n_ + gates - 1, static_cast<std::uint32_t>(inputVariables.size()), 0, 1,
+                      gates);
       buildDefinitionGraph(index, inputVariables, outputVariables, n_ + 1, *store_);
     }
     reportCheck(*store_);

@@ -255,7 +255,7 @@ TEST_F(Command, NegationReachingTheLargestVariableIsWritten) {
   const std::string written = readFile(at("f.inverted.qdimacs"));
   EXPECT_EQ(written.substr(0, written.find('\n')), "p cnf 2147483647 22");
   EXPECT_NE(written.find("\ne 2147483647 0\n"), std::string::npos);
-  EXPECT_EQ(written.substr(written.size() - 13), "\n2147483640 0\n");
+  EXPECT_EQ(written.substr(written.size() - 14), "\n2147483640 0\n");
 }
 
 TEST_F(Command, OutputNameIsCutAtTheLastDotAnywhere) {
