@@ -19,6 +19,7 @@ mkdir -p "$OUT/runs"
 OUT=$(cd "$OUT" && pwd)
 
 say() { printf '== %s\n' "$*" >&2; }
+le() { awk -v a="$1" -v b="$2" 'BEGIN {exit !(a <= b)}'; }
 fatal() {
   printf 'bench: %s\n' "$*" >&2
   exit 2
@@ -27,6 +28,8 @@ fatal() {
 # ---------------------------------------------------------------- machine and build
 say "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
 say "commit: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+LOAD_START=$(cut -d' ' -f1 /proc/loadavg)
+if le 1.0 "$LOAD_START"; then say "warning: load average $LOAD_START; other work skews the figures"; fi
 
 if [ -n "${ZEFI_BIN:-}" ]; then
   BIN=$(cd "$ZEFI_BIN" && pwd)
@@ -100,12 +103,11 @@ run() {
   "$GEN" measure "$OUT/runs/$key.stdout" "$OUT/runs/$key.stderr" -- "$@" >>"$OUT/runs/$key"
 }
 reset() { for key in "$@"; do : >"$OUT/runs/$key"; done; }
-# median KEY COLUMN (1 seconds, 2 rss KiB, 3 status)
+# median KEY COLUMN (1 wall seconds, 2 peak RSS KiB, 3 status, 4 cpu seconds)
 median() { awk -v c="$2" '{print $c}' "$OUT/runs/$1" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 worst_status() { awk '$3 != 0 {s = $3} END {print s + 0}' "$OUT/runs/$1"; }
 mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
-le() { awk -v a="$1" -v b="$2" 'BEGIN {exit !(a <= b)}'; }
 first_line() { head -c 200 "$1" | head -n 1; }
 
 ROWS=()
@@ -146,7 +148,7 @@ row 0b "reference: output identical in all $RUNS runs" \
   "$(sort -u "$OUT/runs/sha-ref" | wc -l) distinct sha256" "1" \
   "$(bool test "$(sort -u "$OUT/runs/sha-ref" | wc -l)" = 1)"
 row 1 "time: zefi / dd bs=1M of its output ($ref_out_bytes B)" \
-  "${t_ref}s / ${t_dd}s = $(ratio "$t_ref" "$t_dd")" "<= 6" \
+  "${t_ref}s / ${t_dd}s = $(ratio "$t_ref" "$t_dd") (cpu $(median zefi-ref 4)s / $(median dd-ref 4)s)" "<= 6" \
   "$(bool le "$(ratio "$t_ref" "$t_dd")" 6)"
 lits=$(literals "$OUT/ref.qdimacs")
 row 2 "memory: peak RSS per literal ($lits literals)" \
@@ -310,6 +312,7 @@ echo
 echo "zefi benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown), medians of $RUNS runs"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
 echo "reference: $(size "$OUT/ref.qdimacs") B in, $ref_out_bytes B and $ref_lines lines out, sha256 $ref_sha"
+echo "load average: $LOAD_START at the start, $(cut -d' ' -f1 /proc/loadavg) at the end"
 echo
 echo "| # | target | measured (median) | limit | met |"
 echo "|---|---|---|---|---|"

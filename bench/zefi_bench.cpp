@@ -33,7 +33,8 @@
 //
 //   zefi-bench measure STDOUT STDERR -- COMMAND ARGS...
 //       runs COMMAND with its standard output and error sent to the named files, and prints
-//       "WALL_SECONDS MAX_RSS_KIB STATUS" (STATUS = exit status, or 128 + signal number).
+//       "WALL_SECONDS MAX_RSS_KIB STATUS CPU_SECONDS" (STATUS = exit status, or 128 + signal
+//       number; CPU = user + system time of the command).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -368,7 +369,9 @@ int measure(int argc, char** argv) {
   if (wait4(pid, &status, 0, &usage) != pid) die("wait failed");
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.4f %ld %d\n", seconds, usage.ru_maxrss, code);
+  double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf("%.4f %ld %d %.4f\n", seconds, usage.ru_maxrss, code, cpu);
   return 0;
 }
 
