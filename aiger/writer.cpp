@@ -14,7 +14,9 @@
 // operand, or a cyclic gate), the write sends no byte, leaves the numbering of the store
 // untouched and returns 0; the check's message stays available as the store's error text.
 // A store that already carries an error text (for example after a failed read) is refused
-// the same way. ASCII writes never check: they show the store exactly as it is.
+// the same way. ASCII writes never check: they show the store exactly as it is. (A store
+// that is already binary-ready is tested record by record instead of through the check's
+// table lookups; it passes exactly when the check would, and otherwise the check runs.)
 //
 // The renumbering (reencode) is also public. On a store that fails the check it still stays
 // within bounds and terminates (undefined operands keep their value, a gate met again on the
@@ -220,6 +222,7 @@ struct AigWriter {
     void keepValue(std::uint32_t variable) { code.set(variable, variable << 1); }
   };
 
+  static bool passesCheckWhenReady(const AigStore& store);
   static std::uint32_t largestVariable(const AigStore& store);
   static void rewriteGates(AigStore& store, const Renumbering& work);
   static void sortGates(AigStore& store, std::uint32_t firstGateVariable);
@@ -442,10 +445,30 @@ void AigWriter::reencode(AigStore& store) {
   store.maxVar = (work.next - 1) / 2;
 }
 
+// A shortcut for the common case of writing a store that is already binary-ready (every
+// store read from a binary file): there every variable 1..M is defined by the record at its
+// position and every operand is at most its gate's lhs, so the check can only fail on a
+// gate that uses itself or a latch next state or output above M. Testing those records in
+// order is much cheaper than the check's lookups; any store that does not pass goes through
+// the full check, which then supplies the message.
+bool AigWriter::passesCheckWhenReady(const AigStore& store) {
+  if (store.error != nullptr || !store.isReencoded()) return false;
+  for (std::uint32_t k = 0; k < store.latchCount; ++k) {
+    if (variableOf(store.latches[k].next) > store.maxVar) return false;
+  }
+  for (std::uint32_t k = 0; k < store.outputCount; ++k) {
+    if (variableOf(store.outputs[k].literal) > store.maxVar) return false;
+  }
+  for (std::uint32_t k = 0; k < store.andCount; ++k) {
+    if (store.ands[k].rhs0 == store.ands[k].lhs) return false;
+  }
+  return true;
+}
+
 template <class Sink>
 int AigWriter::write(AigStore& store, AigWriteMode mode, Sink& sink) {
   const bool isAscii = (mode & ascii) != 0;
-  if (!isAscii) {
+  if (!isAscii && !passesCheckWhenReady(store)) {
     if (store.check() != nullptr) return 0;
     store.reencode();
   }

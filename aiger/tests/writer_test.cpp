@@ -437,6 +437,19 @@ const BadStore kBadStores[] = {
        s->addOutput(5, nullptr);
      },
      "cyclic definition for and gate 2"},
+    {"self loop in binary-ready numbering",
+     [](AigStore* s) {
+       s->addInput(2, nullptr);
+       s->addAnd(4, 4, 2);
+       s->addOutput(4, nullptr);
+     },
+     "cyclic definition for and gate 2"},
+    {"next state above a lowered maximum",
+     [](AigStore* s) {
+       s->addLatch(2, 9, nullptr);
+       s->reserve(1, 0, 1, 0, 0);  // binary-ready numbering, next state beyond M
+     },
+     "next state function 9 of latch 2 undefined"},
     {"operand of a variable that is only an output",
      [](AigStore* s) {
        s->addInput(2, nullptr);
