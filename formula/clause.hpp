@@ -71,6 +71,7 @@ class ClauseArray {
   std::size_t size() const { return ends_.size(); }
   bool empty() const { return ends_.empty(); }
   std::size_t literalCount() const { return literals_.size(); }
+  std::size_t clauseCapacity() const { return ends_.capacity(); }  // clauses room is kept for
   std::span<const Literal> operator[](std::size_t i) const {
     const std::size_t first = i == 0 ? 0 : ends_[i - 1];
     return {literals_.data() + first, ends_[i] - first};

@@ -1,1 +1,359 @@
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <istream>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <streambuf>
+#include <vector>
+
 #include "formula/formula.hpp"
+#include "formula/literal_set.hpp"
+
+namespace ZEFI {
+
+namespace {
+
+// Input is pulled from the stream buffer in blocks of this size.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+// Largest value of the digits of a number, 2^32 - 1; more is a range error.
+constexpr std::uint64_t kUnsignedMax = 4294967295u;
+// The negation numbers a fresh variable one above the largest: keep that within a literal.
+constexpr std::uint32_t kMaxVariableCount = maxVariableIndex - 1;
+// Clause room reserved on the header's word when the input's size cannot be learnt.
+constexpr std::uint64_t kBlindReserve = std::uint64_t{1} << 16;
+// Clauses up to this length are checked for repeats by a scan; longer ones by hashing.
+constexpr std::size_t kScanLimit = 16;
+
+constexpr std::array<bool, 256> makeSpaceTable() {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kSpace = makeSpaceTable();
+
+enum class Keyword : std::uint8_t { Other, C, P, Cnf, E, A };
+
+// One whitespace-delimited token, with what the reader needs of it: which keyword it is
+// (compared as a whole token), and its number as the C library converts it: an optional
+// sign, the longest run of digits after it, the rest ignored; no digits give 0.
+struct Token {
+  bool present = false;  // false when the read ran past the end of the input
+  Keyword keyword = Keyword::Other;
+  bool negative = false;    // a leading minus sign
+  bool overflow = false;    // the digits exceed 2^32 - 1
+  std::uint64_t value = 0;  // the digits' value, meaningful without overflow
+};
+
+class Scanner {
+ public:
+  explicit Scanner(std::streambuf& source) : source_(source), buffer_(new char[kBlockSize]) {}
+
+  bool hitEnd() const { return eof_; }
+  std::uint64_t consumed() const {
+    return consumedBefore_ + static_cast<std::uint64_t>(cur_ - begin_);
+  }
+
+  // Reads the next token; a token may continue across any number of blocks.
+  void next(Token& token) {
+    token = Token();
+    const char* cur = cur_;
+    const char* end = end_;
+    for (;;) {
+      while (cur != end && kSpace[static_cast<unsigned char>(*cur)]) ++cur;
+      if (cur != end) break;
+      cur_ = cur;
+      if (!refill()) return;
+      cur = cur_;
+      end = end_;
+    }
+    token.present = true;
+    std::size_t length = 0;
+    char head[3] = {0, 0, 0};
+    // 0: at the start, 1: after a sign, 2: inside the digits, 3: the number has ended.
+    unsigned phase = 0;
+    std::uint64_t value = 0;
+    bool overflow = false;
+    for (;;) {
+      while (cur != end) {
+        const unsigned char c = static_cast<unsigned char>(*cur);
+        if (kSpace[c]) goto done;
+        if (length < 3) head[length] = static_cast<char>(c);
+        ++length;
+        ++cur;
+        if (phase == 3) continue;
+        const unsigned digit = static_cast<unsigned>(c) - '0';
+        if (digit < 10) {
+          phase = 2;
+          if (!overflow) {
+            value = value * 10 + digit;
+            if (value > kUnsignedMax) overflow = true;
+          }
+        } else if (phase == 0 && (c == '+' || c == '-')) {
+          phase = 1;
+          token.negative = c == '-';
+        } else {
+          phase = 3;
+        }
+      }
+      cur_ = cur;
+      const bool more = refill();
+      cur = cur_;
+      end = end_;
+      if (!more) break;
+    }
+  done:
+    cur_ = cur;
+    token.value = value;
+    token.overflow = overflow;
+    if (length == 1) {
+      switch (head[0]) {
+        case 'c':
+          token.keyword = Keyword::C;
+          break;
+        case 'p':
+          token.keyword = Keyword::P;
+          break;
+        case 'e':
+          token.keyword = Keyword::E;
+          break;
+        case 'a':
+          token.keyword = Keyword::A;
+          break;
+        default:
+          break;
+      }
+    } else if (length == 3 && head[0] == 'c' && head[1] == 'n' && head[2] == 'f') {
+      token.keyword = Keyword::Cnf;
+    }
+  }
+
+  // Skips everything up to and including the next newline (or to the end of the input),
+  // a block at a time: a comment line of any length costs no memory.
+  void skipLine() {
+    for (;;) {
+      const void* newline = std::memchr(cur_, '\n', static_cast<std::size_t>(end_ - cur_));
+      if (newline != nullptr) {
+        cur_ = static_cast<const char*>(newline) + 1;
+        return;
+      }
+      cur_ = end_;
+      if (!refill()) return;
+    }
+  }
+
+ private:
+  bool refill() {
+    if (eof_) return false;
+    consumedBefore_ += static_cast<std::uint64_t>(end_ - begin_);
+    const std::streamsize got =
+        source_.sgetn(buffer_.get(), static_cast<std::streamsize>(kBlockSize));
+    begin_ = cur_ = buffer_.get();
+    end_ = begin_ + (got > 0 ? got : 0);
+    if (got <= 0) eof_ = true;
+    return got > 0;
+  }
+
+  std::streambuf& source_;
+  std::unique_ptr<char[]> buffer_;
+  const char* begin_ = nullptr;
+  const char* cur_ = nullptr;
+  const char* end_ = nullptr;
+  std::uint64_t consumedBefore_ = 0;
+  bool eof_ = false;
+};
+
+// Bytes the stream buffer still holds from its current position, when it can tell
+// (files and strings can, pipes cannot); -1 otherwise. The position is left unchanged.
+std::int64_t remainingBytes(std::streambuf& source) {
+  const std::streampos here = source.pubseekoff(0, std::ios::cur, std::ios::in);
+  if (here == std::streampos(-1)) return -1;
+  const std::streampos last = source.pubseekoff(0, std::ios::end, std::ios::in);
+  const std::streampos back = source.pubseekpos(here, std::ios::in);
+  if (last == std::streampos(-1) || back != here || last < here) return -1;
+  return static_cast<std::int64_t>(last - here);
+}
+
+// Unsigned conversion: the digits must fit 32 bits; a minus sign negates modulo 2^32.
+std::uint32_t unsignedValue(const Token& token) {
+  const auto value = static_cast<std::uint32_t>(token.value);
+  return token.negative ? 0u - value : value;
+}
+
+struct Reader {
+  Formula& formula;
+  Scanner scanner;
+  Token token;
+
+  bool fail(const char* message) {
+    formula.error = message;
+    return false;
+  }
+
+  void reserve(std::uint32_t announced, std::int64_t totalBytes) {
+    // Every clause takes at least two bytes ("0" and a separator), so the input cannot hold
+    // more clauses than half its remaining bytes, whatever the header announces.
+    std::uint64_t room = announced;
+    if (totalBytes >= 0) {
+      const auto total = static_cast<std::uint64_t>(totalBytes);
+      const std::uint64_t left = total > scanner.consumed() ? total - scanner.consumed() : 0;
+      room = std::min(room, left / 2 + 1);
+    } else {
+      room = std::min(room, kBlindReserve);
+    }
+    try {
+      formula.clauses.reserve(static_cast<std::size_t>(room), 0);
+    } catch (const std::bad_alloc&) {
+      // A hint only: the array grows as clauses arrive.
+    } catch (const std::length_error&) {
+    }
+  }
+
+  bool read(std::int64_t totalBytes) {
+    scanner.next(token);
+    while (token.keyword == Keyword::C) {
+      scanner.skipLine();
+      scanner.next(token);
+    }
+    if (token.keyword != Keyword::P) return fail("QBF File does not start with a p line.");
+    scanner.next(token);
+    if (token.keyword != Keyword::Cnf) return fail("QBF File does not have a cnf argument.");
+
+    scanner.next(token);
+    if (token.overflow) return fail("QBF File: Number of variables is bogus.");
+    const std::uint32_t variableCount = unsignedValue(token);
+    if (variableCount > kMaxVariableCount) return fail("QBF File: Number of variables is bogus.");
+    formula.maxVar = variableCount;
+
+    scanner.next(token);
+    if (token.overflow) return fail("QBF File: Number of clauses is bogus.");
+    reserve(unsignedValue(token), totalBytes);
+
+    scanner.next(token);
+    while (token.keyword == Keyword::E || token.keyword == Keyword::A) {
+      const QuantifierKind kind = token.keyword == Keyword::E ? Exists : Forall;
+      for (;;) {
+        scanner.next(token);
+        // A line cut off by the end of the input has lost its terminating 0.
+        if (!token.present || token.overflow) {
+          return fail("QBF File: Invalid quantification sequence.");
+        }
+        const std::uint32_t variable = unsignedValue(token);
+        if (variable == 0) break;
+        if (variable > maxVariableIndex) return fail("QBF File: Invalid quantification sequence.");
+        formula.quantifierOf[variable] = Quantification{kind, variable};
+        formula.prefix.push_back(Quantification{kind, variable});
+        formula.positionOf[variable] = static_cast<std::uint32_t>(formula.quantifierOf.size());
+        if (variable > formula.maxVar) formula.maxVar = variable;
+      }
+      scanner.next(token);
+    }
+    return readMatrix();
+  }
+
+  // Variables of the matrix wait here for their quantifier lookup. The lookup of a
+  // variable is prefetched when it enters and done when it leaves, some literals later, so
+  // the cache misses of a large prefix map overlap. First come, first served: free
+  // variables still join the prefix in the order of their first occurrence.
+  static constexpr std::size_t kPending = 32;
+  std::uint32_t pending[kPending] = {};
+  std::size_t pendingHead = 0;
+  std::size_t pendingCount = 0;
+
+  void lookUp(std::uint32_t variable) {
+    auto [quantification, inserted] = formula.quantifierOf.tryEmplace(variable);
+    if (inserted) {
+      // A free variable: innermost, existential, ranked 0.
+      *quantification = Quantification{Exists, variable};
+      formula.prefix.push_back(*quantification);
+      formula.positionOf[variable] = 0;
+    }
+  }
+
+  void queueLookUp(std::uint32_t variable) {
+    formula.quantifierOf.prefetch(variable);
+    if (pendingCount == kPending) {
+      lookUp(pending[pendingHead]);
+      pending[pendingHead] = variable;
+      pendingHead = (pendingHead + 1) % kPending;
+    } else {
+      pending[(pendingHead + pendingCount++) % kPending] = variable;
+    }
+  }
+
+  void drainLookUps() {
+    for (; pendingCount > 0; --pendingCount) {
+      lookUp(pending[pendingHead]);
+      pendingHead = (pendingHead + 1) % kPending;
+    }
+  }
+
+  bool readMatrix() {
+    const bool ok = readClauses();
+    drainLookUps();
+    return ok;
+  }
+
+  bool readClauses() {
+    std::vector<Literal> current;
+    LiteralSet seen;  // the current clause's literals, once it is too long to scan
+    bool hashed = false;
+    for (;; scanner.next(token)) {
+      if (!token.present) {
+        if (!current.empty()) return fail("QBF File: Bogus clause.");
+        return true;
+      }
+      // -2147483648 is a signed value, but its variable does not fit a literal.
+      if (token.overflow || token.value > maxVariableIndex) return fail("QBF File: Bogus clause.");
+      const auto variable = static_cast<std::uint32_t>(token.value);
+      if (variable == 0) {
+        formula.clauses.append(current);
+        current.clear();
+        hashed = false;
+        continue;
+      }
+      const Literal literal = makeLiteral(variable, token.negative);
+      bool fresh;
+      if (hashed) {
+        fresh = seen.insert(literal);
+      } else {
+        fresh = std::find(current.begin(), current.end(), literal) == current.end();
+        if (fresh && current.size() >= kScanLimit) {
+          seen.reset(current.size() * 2);
+          for (Literal l : current) seen.insert(l);
+          seen.insert(literal);
+          hashed = true;
+        }
+      }
+      if (fresh) current.push_back(literal);
+      if (variable > formula.maxVar) formula.maxVar = variable;
+      queueLookUp(variable);
+    }
+  }
+};
+
+}  // namespace
+
+bool Formula::readQdimacs(std::istream& in) {
+  std::streambuf* source = in.rdbuf();
+  if (in.fail() || source == nullptr) {
+    error = "QBF File not open.";
+    return false;
+  }
+  const std::int64_t totalBytes = remainingBytes(*source);
+  Reader reader{*this, Scanner(*source), Token()};
+  const bool ok = reader.read(totalBytes);
+  // Like formatted extraction, a read that ran into the end of the input leaves the stream
+  // at its end.
+  if (reader.scanner.hitEnd()) {
+    try {
+      in.setstate(std::ios::eofbit | std::ios::failbit);
+    } catch (const std::ios_base::failure&) {
+      // The caller asked for exceptions on end of input; the answer above says it all.
+    }
+  }
+  return ok;
+}
+
+}  // namespace ZEFI

@@ -1,7 +1,6 @@
 // A map from variable index to a small value, for the prefix lookups of a formula.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -24,6 +23,9 @@ class VariableMap {
   // One probe for lookup-or-insert: the entry (value-initialised when new) and whether it
   // was inserted now.
   std::pair<Value*, bool> tryEmplace(std::uint32_t variable);
+  // Asks the processor to fetch the variable's slot ahead of a lookup: lookups of many
+  // scattered variables then overlap their cache misses instead of paying them one by one.
+  void prefetch(std::uint32_t variable) const;
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   void clear();
@@ -34,9 +36,11 @@ class VariableMap {
     std::uint32_t key;  // 0 marks an empty slot
     Value value;
   };
+  std::size_t slotOf(std::uint32_t variable) const;
   void grow();
-  std::vector<Slot> slots_;
-  std::size_t size_ = 0;  // entries, the side entry of key 0 included
+  std::vector<Slot> slots_;  // power-of-two size, at most half full
+  unsigned shift_ = 64;      // 64 - log2(slots_.size())
+  std::size_t size_ = 0;     // entries, the side entry of key 0 included
   bool hasZero_ = false;
   Value zeroValue_{};
 };

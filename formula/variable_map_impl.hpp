@@ -2,19 +2,17 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <utility>
 
 namespace ZEFI {
 
-namespace variable_map_detail {
 // Fibonacci hashing: multiply by 2^64 / golden ratio and keep the top bits, which spreads
 // runs of consecutive variable indices evenly over the table.
-inline std::size_t slotOf(std::uint32_t key, std::size_t capacity) {
-  const unsigned bits = static_cast<unsigned>(std::countr_zero(capacity));
-  if (bits == 0) return 0;
-  return static_cast<std::size_t>((std::uint64_t{key} * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+template <class Value>
+std::size_t VariableMap<Value>::slotOf(std::uint32_t variable) const {
+  return static_cast<std::size_t>((std::uint64_t{variable} * 0x9E3779B97F4A7C15ull) >> shift_);
 }
-}  // namespace variable_map_detail
 
 template <class Value>
 bool VariableMap<Value>::contains(std::uint32_t variable) const {
@@ -26,7 +24,7 @@ const Value* VariableMap<Value>::find(std::uint32_t variable) const {
   if (variable == 0) return hasZero_ ? &zeroValue_ : nullptr;
   if (slots_.empty()) return nullptr;
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = variable_map_detail::slotOf(variable, slots_.size());; i = (i + 1) & mask) {
+  for (std::size_t i = slotOf(variable);; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.key == variable) return &slot.value;
     if (slot.key == 0) return nullptr;
@@ -49,7 +47,7 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
   }
   if ((size_ + 1) * 2 > slots_.size()) grow();  // size_ may count key 0: harmless
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = variable_map_detail::slotOf(variable, slots_.size());; i = (i + 1) & mask) {
+  for (std::size_t i = slotOf(variable);; i = (i + 1) & mask) {
     Slot& slot = slots_[i];
     if (slot.key == variable) return {&slot.value, false};
     if (slot.key == 0) {
@@ -62,6 +60,12 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
 }
 
 template <class Value>
+void VariableMap<Value>::prefetch(std::uint32_t variable) const {
+  if (slots_.empty()) return;
+  __builtin_prefetch(slots_.data() + slotOf(variable));
+}
+
+template <class Value>
 Value& VariableMap<Value>::operator[](std::uint32_t variable) {
   return *tryEmplace(variable).first;
 }
@@ -70,6 +74,7 @@ template <class Value>
 void VariableMap<Value>::clear() {
   slots_.clear();
   slots_.shrink_to_fit();
+  shift_ = 64;
   size_ = 0;
   hasZero_ = false;
 }
@@ -91,10 +96,11 @@ void VariableMap<Value>::grow() {
   std::vector<Slot> old;
   old.swap(slots_);
   slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{0, Value()});
+  shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots_.size()));
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
     if (slot.key == 0) continue;
-    std::size_t i = variable_map_detail::slotOf(slot.key, slots_.size());
+    std::size_t i = slotOf(slot.key);
     while (slots_[i].key != 0) i = (i + 1) & mask;
     slots_[i] = slot;
   }
