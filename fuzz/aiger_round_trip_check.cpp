@@ -1,0 +1,262 @@
+// AIGER reader on arbitrary bytes; a graph that reads must survive both written forms.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "aiger/aiger.hpp"
+#include "fuzz/fuzz_checks.hpp"
+
+namespace ZEFI::fuzz {
+
+namespace {
+
+// Memory manager that checks every release against its allocation and fills new blocks
+// with a pattern, so that a store relying on zeroes it did not write shows up.
+struct CountingMemory {
+  std::unordered_map<void*, std::size_t> live;
+  std::string fault;  // first misuse seen
+  std::size_t liveBytes = 0;
+
+  CountingMemory() = default;
+  CountingMemory(const CountingMemory&) = delete;
+  CountingMemory& operator=(const CountingMemory&) = delete;
+  ~CountingMemory() {
+    for (const auto& [block, bytes] : live) std::free(block);
+  }
+
+  // A store that asks for more than this for inputs within the header cap is a finding of
+  // its own (the store cannot be refused memory).
+  static constexpr std::size_t kLiveByteCap = std::size_t{1} << 30;
+
+  static void* allocate(void* state, std::size_t bytes) {
+    auto* self = static_cast<CountingMemory*>(state);
+    if (bytes > kLiveByteCap || self->liveBytes > kLiveByteCap - bytes) {
+      std::fprintf(stderr, "AIG store asks for %zu bytes with %zu live\n", bytes, self->liveBytes);
+      std::abort();
+    }
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (block == nullptr) std::abort();
+    std::memset(block, 0xA5, bytes);
+    self->live[block] = bytes;
+    self->liveBytes += bytes;
+    return block;
+  }
+
+  static void release(void* state, void* block, std::size_t bytes) {
+    auto* self = static_cast<CountingMemory*>(state);
+    if (block == nullptr) {
+      if (bytes != 0 && self->fault.empty()) {
+        self->fault = "null block released with " + std::to_string(bytes) + " bytes";
+      }
+      return;
+    }
+    const auto found = self->live.find(block);
+    if (found == self->live.end()) {
+      if (self->fault.empty()) self->fault = "release of a block that is not live";
+      return;
+    }
+    if (found->second != bytes && self->fault.empty()) {
+      self->fault = "block of " + std::to_string(found->second) + " bytes released as " +
+                    std::to_string(bytes);
+    }
+    self->liveBytes -= found->second;
+    self->live.erase(found);
+    std::free(block);
+  }
+};
+
+struct MemorySource {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t position;
+
+  static int get(void* state) {
+    auto* self = static_cast<MemorySource*>(state);
+    if (self->position == self->size) return -1;
+    return self->data[self->position++];
+  }
+};
+
+int putToString(char byte, void* state) {
+  static_cast<std::string*>(state)->push_back(byte);
+  return static_cast<unsigned char>(byte);
+}
+
+// The header's five numbers as the reader takes them (digits wrap modulo 2^32); false when
+// the header is malformed, in which case the reader stops before it reserves anything.
+bool parseHeader(const std::uint8_t* data, std::size_t size, std::uint32_t counts[5]) {
+  if (size < 4 || data[0] != 'a' || (data[1] != 'a' && data[1] != 'i') || data[2] != 'g' ||
+      data[3] != ' ') {
+    return false;
+  }
+  std::size_t i = 4;
+  for (int k = 0; k < 5; ++k) {
+    if (i == size || data[i] < '0' || data[i] > '9') return false;
+    std::uint32_t value = 0;
+    while (i < size && data[i] >= '0' && data[i] <= '9') {
+      value = value * 10 + static_cast<std::uint32_t>(data[i] - '0');
+      ++i;
+    }
+    if (i == size || data[i] != (k == 4 ? '\n' : ' ')) return false;
+    ++i;
+    counts[k] = value;
+  }
+  return true;
+}
+
+struct Counts {
+  std::uint32_t maxVar, inputs, latches, outputs, ands;
+  bool operator==(const Counts&) const = default;
+};
+
+Counts countsOf(const AigStore& store) {
+  return {store.maxVar, store.inputCount, store.latchCount, store.outputCount, store.andCount};
+}
+
+std::string show(const Counts& c) {
+  return "M " + std::to_string(c.maxVar) + " I " + std::to_string(c.inputs) + " L " +
+         std::to_string(c.latches) + " O " + std::to_string(c.outputs) + " A " +
+         std::to_string(c.ands);
+}
+
+// Owns one store of the counting manager and destroys it.
+class Store {
+ public:
+  explicit Store(CountingMemory& memory)
+      : store_(AigStore::create(&memory, CountingMemory::allocate, CountingMemory::release)) {}
+  ~Store() { store_->destroy(); }
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  AigStore* operator->() const { return store_; }
+  AigStore& operator*() const { return *store_; }
+
+ private:
+  AigStore* store_;
+};
+
+const char* readBytes(AigStore& store, const std::string& bytes) {
+  MemorySource source{reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0};
+  return store.read(&source, MemorySource::get);
+}
+
+bool writeBytes(AigStore& store, AigWriteMode mode, std::string& out) {
+  out.clear();
+  return store.write(mode, &out, putToString) == 1;
+}
+
+// writeToString must take exactly the text plus its NUL: one byte less fails.
+std::string checkWriteToString(AigStore& store, AigWriteMode mode, const std::string& text) {
+  if (text.size() + 1 > static_cast<std::size_t>(INT32_MAX)) return {};
+  const auto capacity = static_cast<std::int32_t>(text.size() + 1);
+  std::string buffer(text.size() + 1, '\x5A');
+  if (store.writeToString(mode, buffer.data(), capacity) != 1) {
+    return "writeToString fails with room for the text and its NUL";
+  }
+  if (buffer.compare(0, text.size(), text) != 0 || buffer.back() != '\0') {
+    return "writeToString writes other bytes than write";
+  }
+  if (store.writeToString(mode, buffer.data(), capacity - 1) != 0) {
+    return "writeToString succeeds without room for the NUL";
+  }
+  return {};
+}
+
+std::string roundTrip(CountingMemory& memory, const std::uint8_t* data, std::size_t size) {
+  Store original(memory);
+  {
+    MemorySource source{data, size, 0};
+    if (original->read(&source, MemorySource::get) != nullptr) return {};
+  }
+  if (original->errorText() != nullptr) return "read succeeded with an error text";
+  const Counts read = countsOf(*original);
+
+  // ASCII form: writes the store unchanged, so reading it back and writing again must give
+  // the same text, names and comments included.
+  std::string asciiText;
+  if (!writeBytes(*original, ascii, asciiText)) return "ASCII write into a growing sink fails";
+  if (!(countsOf(*original) == read)) return "ASCII write changes the store";
+  if (std::string failure = checkWriteToString(*original, ascii, asciiText); !failure.empty()) {
+    return "ASCII: " + failure;
+  }
+  std::string strippedAscii;
+  if (!writeBytes(*original, ascii | stripped, strippedAscii)) return "stripped write fails";
+  if (asciiText.compare(0, strippedAscii.size(), strippedAscii) != 0) {
+    return "stripped ASCII text is not the front of the full text";
+  }
+  {
+    Store copy(memory);
+    if (const char* error = readBytes(*copy, asciiText)) {
+      return std::string("ASCII text written does not read back: ") + error;
+    }
+    if (!(countsOf(*copy) == read)) {
+      return "ASCII round trip changes counts: " + show(read) + " -> " + show(countsOf(*copy));
+    }
+    std::string again;
+    if (!writeBytes(*copy, ascii, again)) return "ASCII rewrite fails";
+    if (again != asciiText) return "ASCII round trip changes the text";
+  }
+
+  // Binary form: renumbers the store in place; gates that nothing reaches are dropped, all
+  // else keeps its count, and the numbering is dense.
+  std::string binaryText;
+  if (!writeBytes(*original, 0, binaryText)) return "binary write into a growing sink fails";
+  const Counts renumbered = countsOf(*original);
+  if (renumbered.inputs != read.inputs || renumbered.latches != read.latches ||
+      renumbered.outputs != read.outputs || renumbered.ands > read.ands ||
+      std::uint64_t{renumbered.maxVar} !=
+          std::uint64_t{renumbered.inputs} + renumbered.latches + renumbered.ands) {
+    return "binary write renumbers " + show(read) + " into " + show(renumbered);
+  }
+  if (original->isReencoded() != 1) return "store is not binary-ready after a binary write";
+  if (std::string failure = checkWriteToString(*original, 0, binaryText); !failure.empty()) {
+    return "binary: " + failure;
+  }
+  {
+    std::string second;
+    if (!writeBytes(*original, 0, second) || second != binaryText) {
+      return "second binary write of a renumbered store differs";
+    }
+  }
+  std::string renumberedAscii;
+  if (!writeBytes(*original, ascii, renumberedAscii)) return "ASCII write after binary fails";
+  {
+    Store copy(memory);
+    if (const char* error = readBytes(*copy, binaryText)) {
+      return std::string("binary text written does not read back: ") + error;
+    }
+    if (!(countsOf(*copy) == renumbered)) {
+      return "binary round trip changes counts: " + show(renumbered) + " -> " +
+             show(countsOf(*copy));
+    }
+    std::string again;
+    if (!writeBytes(*copy, ascii, again)) return "ASCII write of the binary copy fails";
+    if (again != renumberedAscii) return "binary round trip changes the graph";
+    if (!writeBytes(*copy, 0, again)) return "binary rewrite fails";
+    if (again != binaryText) return "binary round trip changes the bytes";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string checkAigerRoundTrip(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t counts[5];
+  if (parseHeader(data, size, counts)) {
+    const std::uint64_t records =
+        std::uint64_t{counts[1]} + counts[2] + counts[3] + std::uint64_t{counts[4]};
+    if (counts[0] > kAigerCountCap || records > kAigerCountCap) return {};
+  }
+  CountingMemory memory;
+  std::string failure = roundTrip(memory, data, size);
+  if (failure.empty() && !memory.fault.empty()) failure = "memory manager: " + memory.fault;
+  if (failure.empty() && !memory.live.empty()) {
+    failure = std::to_string(memory.live.size()) + " blocks (" + std::to_string(memory.liveBytes) +
+              " bytes) not handed back after destroy";
+  }
+  return failure;
+}
+
+}  // namespace ZEFI::fuzz

@@ -1,0 +1,299 @@
+// QDIMACS reader followed by the whole negation, built in memory step by step the way the
+// pipeline builds it, then written, read back and compared.
+
+#include <algorithm>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/invert.hpp"
+#include "formula/formula.hpp"
+#include "fuzz/fuzz_checks.hpp"
+#include "negation/clause_index.hpp"
+#include "negation/encode.hpp"
+
+namespace ZEFI::fuzz {
+
+namespace {
+
+// The consistency check of the graph reports on standard output; a report means the
+// negation built a graph with an undefined operand or a cycle, which must never happen.
+class StandardOutputCapture {
+ public:
+  StandardOutputCapture() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
+  ~StandardOutputCapture() { std::cout.rdbuf(saved_); }
+  StandardOutputCapture(const StandardOutputCapture&) = delete;
+  StandardOutputCapture& operator=(const StandardOutputCapture&) = delete;
+  std::string text() const { return captured_.str(); }
+
+ private:
+  std::ostringstream captured_;
+  std::streambuf* saved_;
+};
+
+QuantifierKind exchanged(QuantifierKind kind) {
+  if (kind == Exists) return Forall;
+  if (kind == Forall) return Exists;
+  return kind;
+}
+
+std::string describe(const char* what, std::uint64_t expected, std::uint64_t actual) {
+  return std::string(what) + ": expected " + std::to_string(expected) + ", got " +
+         std::to_string(actual);
+}
+
+// Counts from the problem line "p cnf M C" of a written text.
+bool readProblemLine(const std::string& text, std::uint64_t& variables, std::uint64_t& clauses) {
+  const std::size_t end = text.find('\n');
+  if (end == std::string::npos) return false;
+  std::istringstream line(text.substr(0, end));
+  std::string p;
+  std::string cnf;
+  if (!(line >> p >> cnf >> variables >> clauses)) return false;
+  std::string rest;
+  return p == "p" && cnf == "cnf" && !(line >> rest);
+}
+
+// The negation of a small input, checked by truth tables: under every assignment of the
+// input's clause variables, unit propagation over the output clauses (which fixes every gate
+// variable once the inputs are fixed) must end in a conflict exactly when the input matrix
+// is true.
+constexpr std::size_t kSemanticVariableLimit = 6;
+constexpr std::size_t kSemanticLiteralLimit = 6000;
+
+std::string checkTruthTables(const ClauseArray& matrix, const Formula& output, std::uint32_t n) {
+  std::unordered_map<std::uint32_t, std::uint32_t> slotOf;  // input variable -> bit
+  for (const auto clause : matrix) {
+    for (const Literal literal : clause) {
+      if (slotOf.size() > kSemanticVariableLimit) return {};
+      slotOf.emplace(variableOf(literal), static_cast<std::uint32_t>(slotOf.size()));
+    }
+  }
+  if (slotOf.size() > kSemanticVariableLimit) return {};
+  if (output.clauses.literalCount() > kSemanticLiteralLimit) return {};
+  const std::size_t inputCount = slotOf.size();
+  const std::size_t freshCount = std::size_t{output.maxVar} - n + 1;
+
+  // Output literals renamed onto dense slots: inputs first, then n and the gate variables.
+  std::vector<std::uint32_t> literals;
+  std::vector<std::size_t> ends;
+  for (const auto clause : output.clauses) {
+    for (const Literal literal : clause) {
+      const std::uint32_t variable = variableOf(literal);
+      std::size_t slot;
+      if (variable >= n && variable <= output.maxVar) {
+        slot = inputCount + (variable - n);
+      } else {
+        const auto found = slotOf.find(variable);
+        if (found == slotOf.end()) {
+          return "output clause holds variable " + std::to_string(variable) +
+                 ", neither a variable of the input's clauses nor a fresh one";
+        }
+        slot = found->second;
+      }
+      literals.push_back(static_cast<std::uint32_t>(slot * 2 + (isNegated(literal) ? 1 : 0)));
+    }
+    ends.push_back(literals.size());
+  }
+
+  enum : std::int8_t { kUnknown = -1, kFalse = 0, kTrue = 1 };
+  std::vector<std::int8_t> value(inputCount + freshCount);
+  for (std::uint32_t assignment = 0; assignment < (1u << inputCount); ++assignment) {
+    std::fill(value.begin(), value.end(), kUnknown);
+    for (std::size_t i = 0; i < inputCount; ++i) {
+      value[i] = static_cast<std::int8_t>((assignment >> i) & 1u);
+    }
+    bool matrixTrue = true;
+    for (const auto clause : matrix) {
+      bool satisfied = false;
+      for (const Literal literal : clause) {
+        const bool bit = value[slotOf.at(variableOf(literal))] == kTrue;
+        if (bit != isNegated(literal)) satisfied = true;
+      }
+      if (!satisfied) matrixTrue = false;
+    }
+
+    bool conflict = false;
+    for (bool changed = true; changed && !conflict;) {
+      changed = false;
+      std::size_t first = 0;
+      for (const std::size_t end : ends) {
+        bool satisfied = false;
+        std::size_t open = 0;
+        std::uint32_t last = 0;
+        for (std::size_t i = first; i < end; ++i) {
+          const std::int8_t v = value[literals[i] >> 1];
+          if (v == kUnknown) {
+            ++open;
+            last = literals[i];
+          } else if ((v == kTrue) != ((literals[i] & 1u) != 0)) {
+            satisfied = true;
+          }
+        }
+        first = end;
+        if (satisfied) continue;
+        if (open == 0) {
+          conflict = true;
+          break;
+        }
+        if (open == 1) {
+          value[last >> 1] = (last & 1u) != 0 ? kFalse : kTrue;
+          changed = true;
+        }
+      }
+    }
+    if (conflict != matrixTrue) {
+      return std::string("truth table: under input assignment ") + std::to_string(assignment) +
+             " the matrix is " + (matrixTrue ? "true" : "false") + " but its negation is " +
+             (conflict ? "false" : "not refuted");
+    }
+    if (!conflict && std::find(value.begin(), value.end(), kUnknown) != value.end()) {
+      return "truth table: a gate variable is left open under assignment " +
+             std::to_string(assignment);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string checkQdimacsNegation(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  Formula input;
+  {
+    std::istringstream in(bytes);
+    if (!input.readQdimacs(in)) {
+      if (input.error.rfind("QBF File", 0) != 0) {
+        return "reader failed with a message not led by \"QBF File\": " + input.error;
+      }
+      return {};
+    }
+  }
+  if (!input.error.empty()) return "reader succeeded but left an error text: " + input.error;
+
+  // Gate variables run up to maxVar + 1 + literals + clauses; beyond the literal range the
+  // pipeline refuses the input, so there is nothing to negate.
+  const std::uint64_t largest =
+      std::uint64_t{input.maxVar} + 1 + input.clauses.literalCount() + input.clauses.size();
+  if (largest > maxVariableIndex) return {};
+
+  const std::uint32_t n = input.maxVar + 1;
+  Formula output;
+  std::string written;
+  std::string graphReports;
+  {
+    StandardOutputCapture capture;
+    CubeArray cubes;
+    input.complementedClauses(cubes);
+    if (cubes.size() != input.clauses.size()) {
+      return describe("cube count", input.clauses.size(), cubes.size());
+    }
+    ClauseIndex index;
+    index.defineDnf(n, std::move(cubes));
+    const std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
+    const std::vector<std::uint32_t> outputVariables = {n};
+    for (const Quantification& element : input.prefix) {
+      Quantification& entry = output.quantifierOf[element.variable];
+      entry = {exchanged(element.kind), element.variable};
+      const std::uint32_t* position = input.positionOf.find(element.variable);
+      output.positionOf[element.variable] = position ? *position : 0;
+      output.prefix.push_back(entry);
+    }
+    encodeDefinitions(index, inputVariables, outputVariables, n + 1, output);
+    graphReports = capture.text();
+  }
+  if (!graphReports.empty()) return "the graph of the negation failed its check: " + graphReports;
+
+  // One gate per literal and per clause above n, and the output gate n itself: every one of
+  // them stands in some clause.
+  const std::uint64_t expectedMaxVar =
+      std::uint64_t{n} + input.clauses.literalCount() + input.clauses.size();
+  if (output.maxVar != expectedMaxVar) {
+    return describe("largest variable of the gate clauses", expectedMaxVar, output.maxVar);
+  }
+  const std::uint64_t gates = input.clauses.literalCount() + input.clauses.size() + 1;
+  if (output.clauses.size() > 3 * gates) {
+    return describe("gate clauses at most", 3 * gates, output.clauses.size());
+  }
+  for (const auto clause : output.clauses) {
+    if (clause.empty() || clause.size() > 3) {
+      return "gate clause with " + std::to_string(clause.size()) + " literals (1 to 3 expected)";
+    }
+  }
+
+  const Literal unit = makeLiteral(n, false);
+  output.appendClause(std::span<const Literal>(&unit, 1));
+  for (std::uint64_t v = n; v <= output.maxVar; ++v) {
+    const auto variable = static_cast<std::uint32_t>(v);
+    output.quantifierOf[variable] = {Exists, variable};
+    output.positionOf[variable] = static_cast<std::uint32_t>(output.quantifierOf.size());
+    output.prefix.push_back({Exists, variable});
+  }
+  {
+    std::ostringstream text;
+    output.writeQdimacs(text);
+    written = text.str();
+  }
+
+  // The written text: a problem line whose counts are those of the formula, every line
+  // ended, and read back by the same reader to the same formula.
+  std::uint64_t headerVariables = 0;
+  std::uint64_t headerClauses = 0;
+  if (!readProblemLine(written, headerVariables, headerClauses)) {
+    return "written text does not start with a problem line: " + written.substr(0, 80);
+  }
+  if (written.back() != '\n') return "written text does not end with a line end";
+  Formula back;
+  {
+    std::istringstream in(written);
+    if (!back.readQdimacs(in)) return "written negation does not read back: " + back.error;
+  }
+  if (back.clauses.size() != headerClauses) {
+    return describe("clauses read back against the header", headerClauses, back.clauses.size());
+  }
+  if (output.clauses.size() != headerClauses) {
+    return describe("clauses written against the header", headerClauses, output.clauses.size());
+  }
+  if (back.maxVar != headerVariables || headerVariables != output.maxVar) {
+    return describe("variable count of the header", output.maxVar, headerVariables);
+  }
+  if (!(back.clauses == output.clauses)) return "clauses read back differ from those written";
+  if (back.prefix != output.prefix) return "prefix read back differs from the one written";
+  {
+    std::ostringstream again;
+    back.writeQdimacs(again);
+    if (again.str() != written) return "writing the formula read back changes the text";
+  }
+
+  if (std::string failure = checkTruthTables(input.clauses, output, n); !failure.empty()) {
+    return failure;
+  }
+
+  // The streaming writer of the pipeline must produce the same bytes. It releases the
+  // input's clauses, so it runs last.
+  {
+    StandardOutputCapture capture;
+    std::ostringstream streamed;
+    bool complete = false;
+    try {
+      complete = writeNegation(input, streamed);
+    } catch (const Exception& e) {
+      return "writeNegation refused an input in range: " + e.message;
+    }
+    if (!capture.text().empty()) return "writeNegation printed: " + capture.text();
+    if (!complete) return "writeNegation reports an incomplete write to a string stream";
+    if (streamed.str() != written) {
+      const std::string& other = streamed.str();
+      const auto mismatch =
+          std::mismatch(written.begin(), written.end(), other.begin(), other.end());
+      return "writeNegation differs from the negation built in memory at byte " +
+             std::to_string(mismatch.first - written.begin());
+    }
+  }
+  return {};
+}
+
+}  // namespace ZEFI::fuzz
