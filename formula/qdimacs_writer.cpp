@@ -1,1 +1,183 @@
+#include <cstring>
+#include <ostream>
+
 #include "formula/formula.hpp"
+
+namespace ZEFI {
+
+namespace {
+
+constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+// Room for the longest item written at once: a sign, 20 digits and a separator, with slack.
+constexpr std::size_t kItemRoom = 64;
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+unsigned decimalLength(std::uint64_t value) {
+  unsigned length = 1;
+  while (value >= 10000) {
+    value /= 10000;
+    length += 4;
+  }
+  if (value >= 1000) return length + 3;
+  if (value >= 100) return length + 2;
+  if (value >= 10) return length + 1;
+  return length;
+}
+
+// Writes the decimal form of value at out, two digits per step from the back; returns the
+// position after the last digit.
+char* putDecimal(char* out, std::uint64_t value) {
+  const unsigned length = decimalLength(value);
+  char* p = out + length;
+  while (value >= 100) {
+    const auto pair = static_cast<unsigned>(value % 100) * 2;
+    value /= 100;
+    *--p = kDigitPairs[pair + 1];
+    *--p = kDigitPairs[pair];
+  }
+  if (value >= 10) {
+    const auto pair = static_cast<unsigned>(value) * 2;
+    *--p = kDigitPairs[pair + 1];
+    *--p = kDigitPairs[pair];
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  return out + length;
+}
+
+char* putLiteral(char* out, Literal literal) {
+  if (isNegated(literal)) *out++ = '-';
+  return putDecimal(out, variableOf(literal));
+}
+
+}  // namespace
+
+QdimacsWriter::QdimacsWriter(std::ostream& out) : out_(out), buffer_(kBufferSize) {}
+
+QdimacsWriter::~QdimacsWriter() {
+  try {
+    drain();
+  } catch (...) {
+    // A stream that throws on failure: the text is lost, as for any failed stream.
+  }
+}
+
+void QdimacsWriter::drain() {
+  if (used_ == 0) return;
+  const auto size = static_cast<std::streamsize>(used_);
+  used_ = 0;
+  std::streambuf* sink = out_.rdbuf();
+  if (failed_ || !out_.good() || sink == nullptr) {
+    failed_ = true;
+    return;
+  }
+  if (sink->sputn(buffer_.data(), size) != size) {
+    failed_ = true;
+    out_.setstate(std::ios::badbit);
+  }
+}
+
+void QdimacsWriter::header(std::uint64_t maxVar, std::uint64_t clauseCount) {
+  if (buffer_.size() - used_ < kItemRoom) drain();
+  char* p = buffer_.data() + used_;
+  std::memcpy(p, "p cnf ", 6);
+  p = putDecimal(p + 6, maxVar);
+  *p++ = ' ';
+  p = putDecimal(p, clauseCount);
+  *p++ = '\n';
+  used_ = static_cast<std::size_t>(p - buffer_.data());
+}
+
+void QdimacsWriter::quantifier(QuantifierKind kind, std::uint32_t variable) {
+  if (kind != Exists && kind != Forall) return;
+  if (buffer_.size() - used_ < kItemRoom) drain();
+  char* p = buffer_.data() + used_;
+  *p++ = kind == Exists ? 'e' : 'a';
+  *p++ = ' ';
+  p = putDecimal(p, variable);
+  std::memcpy(p, " 0\n", 3);
+  used_ = static_cast<std::size_t>(p + 3 - buffer_.data());
+}
+
+void QdimacsWriter::clause(std::span<const Literal> literals) {
+  char* const base = buffer_.data();
+  const std::size_t limit = buffer_.size() - kItemRoom;
+  std::size_t used = used_;
+  for (Literal literal : literals) {
+    if (used > limit) {
+      used_ = used;
+      drain();
+      used = used_;
+    }
+    char* p = putLiteral(base + used, literal);
+    *p++ = ' ';
+    used = static_cast<std::size_t>(p - base);
+  }
+  if (used > limit) {
+    used_ = used;
+    drain();
+    used = used_;
+  }
+  base[used] = '0';
+  base[used + 1] = '\n';
+  used_ = used + 2;
+}
+
+bool QdimacsWriter::finish() {
+  drain();
+  if (!failed_ && out_.good()) out_.flush();
+  return !failed_ && out_.good();
+}
+
+void Formula::writeQdimacs(std::ostream& out) const {
+  QdimacsWriter writer(out);
+  writer.header(maxVar, clauses.size());
+  for (const Quantification& q : prefix) writer.quantifier(q.kind, q.variable);
+  for (std::span<const Literal> clause : clauses) writer.clause(clause);
+  writer.finish();
+}
+
+std::string literalToString(Literal literal) {
+  char text[16];
+  return std::string(text, putLiteral(text, literal));
+}
+
+namespace {
+std::string renderClause(std::span<const Literal> clause, char open, char close) {
+  std::string text(1, open);
+  text.reserve(clause.size() * 8 + 2);
+  char digits[16];
+  bool first = true;
+  for (Literal literal : clause) {
+    if (!first) text += ", ";
+    first = false;
+    text.append(digits, putLiteral(digits, literal));
+  }
+  text += close;
+  return text;
+}
+}  // namespace
+
+std::string clauseToString(std::span<const Literal> clause) {
+  return renderClause(clause, '(', ')');
+}
+
+std::string clauseToBracketString(std::span<const Literal> clause) {
+  return renderClause(clause, '[', ']');
+}
+
+void printClauses(const ClauseArray& clauses, std::ostream& out) {
+  out << '[' << clauses.size() << ']';
+  for (std::span<const Literal> clause : clauses) out << clauseToString(clause);
+}
+
+void printClausesBracketed(const ClauseArray& clauses, std::ostream& out) {
+  out << '[' << clauses.size() << ']';
+  for (std::span<const Literal> clause : clauses) out << clauseToBracketString(clause);
+}
+
+}  // namespace ZEFI
