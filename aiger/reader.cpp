@@ -458,6 +458,8 @@ const char* AigStore::readFromPath(const char* path) {
   }
   if (file == nullptr) return setError("can not read '%s'", path);
 
+  // The reader takes 64 KiB blocks itself; a second buffer would only copy them again.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   const char* result = nullptr;
   {
     BlockSource source(file);

@@ -87,6 +87,14 @@ class FileSink {
     buffer_[used_++] = byte;
     return true;
   }
+  // Room for count (at most kWriteBufferBytes) bytes that the caller fills at once; null when
+  // the stream refused the bytes collected before.
+  char* claim(std::size_t count) {
+    if (kWriteBufferBytes - used_ < count && !flush()) return nullptr;
+    char* room = buffer_ + used_;
+    used_ += count;
+    return room;
+  }
   bool write(const char* bytes, std::size_t count) {
     while (count > 0) {
       if (used_ == kWriteBufferBytes && !flush()) return false;
@@ -117,9 +125,20 @@ bool putText(Sink& sink, const char* text) {
   return sink.write(text, std::strlen(text));
 }
 
-// "%u" without the printf machinery.
+// "%u" without the printf machinery; sinks with a buffer of their own get the digits
+// written straight into it.
 template <class Sink>
 bool putUnsigned(Sink& sink, std::uint32_t value) {
+  if constexpr (requires { sink.claim(std::size_t{1}); }) {
+    std::size_t length = 1;
+    for (std::uint32_t rest = value; rest >= 10; rest /= 10) ++length;
+    char* room = sink.claim(length);
+    if (room == nullptr) return false;
+    for (char* digit = room + length; digit != room; value /= 10) {
+      *--digit = static_cast<char>('0' + value % 10);
+    }
+    return true;
+  }
   char digits[10];
   char* first = digits + sizeof digits;
   do {
@@ -624,6 +643,8 @@ int AigStore::writeToPath(const char* path) {
   }
   if (file == nullptr) return 0;
 
+  // The writer hands over 64 KiB blocks itself; a second buffer would only copy them again.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   const AigWriteMode mode = hasSuffix(path, ".aag") || hasSuffix(path, ".aag.gz") ? ascii : 0;
   int result = writeToFile(mode, file);
   if (compressed) {
