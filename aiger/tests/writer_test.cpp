@@ -303,6 +303,18 @@ TEST_F(WriterTest, HugeVariableIndicesRenumberWithoutHugeTables) {
   EXPECT_LT(memory_.allocatedSince(before), std::size_t{64} << 20);
 }
 
+TEST_F(WriterTest, LargestDeclaredMaximumFromAFileIsRenumbered) {
+  AigStore* s = fresh();
+  StringGet get{"aag 4294967295 1 0 1 1\n4294967294\n4294967293\n4294967292 4294967295 1\n"};
+  ASSERT_EQ(s->read(&get, StringGet::get), nullptr);
+  EXPECT_EQ(s->maxVar, 4294967295u);
+  EXPECT_EQ(writeWithCallback(s, ascii),
+            "aag 4294967295 1 0 1 1\n4294967294\n4294967293\n4294967292 4294967295 1\n");
+  const std::size_t before = memory_.events.size();
+  EXPECT_EQ(writeWithCallback(s, 0), "aig 2 1 0 1 1\n5\n" + bytes({0x01, 0x02}));
+  EXPECT_LT(memory_.allocatedSince(before), std::size_t{64} << 20);
+}
+
 TEST_F(WriterTest, AscendingOperandsFailTheReadyTestUntilReencoded) {
   AigStore* s = fresh();
   s->addInput(2, nullptr);
