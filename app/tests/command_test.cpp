@@ -540,9 +540,9 @@ class CommandSignal : public Command, public ::testing::WithParamInterface<int> 
 TEST_P(CommandSignal, InterruptedWriteRemovesTheTemporaryFile) {
   const int signalNumber = GetParam();
   put("big.qdimacs", largeInput(150000));  // some 30 MB of output
-  put("big.inverted.qdimacs", "old\n");
   bool caught = false;
   for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+    put("big.inverted.qdimacs", "old\n");  // a missed attempt has replaced it
     const auto interrupt = [&](pid_t pid) {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
       while (std::chrono::steady_clock::now() < deadline) {
