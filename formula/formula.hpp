@@ -32,7 +32,7 @@ class Formula {
   std::string error;                      // text of the last reading error
   VariableMap<std::uint32_t> positionOf;  // prefix position; 0 for free variables
   VariableMap<Quantification> quantifierOf;
-  std::vector<Quantification> prefix;     // outermost first, one element per variable
+  std::vector<Quantification> prefix;  // outermost first, one element per variable
 
   // A hint only: room for at most what the input can hold, never an allocation that the
   // count alone could make fail.
@@ -68,8 +68,8 @@ class QdimacsWriter {
   QdimacsWriter& operator=(const QdimacsWriter&) = delete;
 
   void header(std::uint64_t maxVar, std::uint64_t clauseCount);  // "p cnf M C"
-  void quantifier(QuantifierKind kind, std::uint32_t variable);   // "e v 0"; None: nothing
-  void clause(std::span<const Literal> literals);                 // "l1 l2 0"
+  void quantifier(QuantifierKind kind, std::uint32_t variable);  // "e v 0"; None: nothing
+  void clause(std::span<const Literal> literals);                // "l1 l2 0"
   // Hands the buffer to the stream and flushes it; true when the stream took everything.
   bool finish();
 
@@ -82,9 +82,9 @@ class QdimacsWriter {
 };
 
 // Text renderers.
-std::string clauseToString(std::span<const Literal> clause);         // "(1, -2, 3)"
-std::string clauseToBracketString(std::span<const Literal> clause);  // "[1, -2, 3]"
-void printClauses(const ClauseArray& clauses, std::ostream& out);    // "[2](1, -2)(3)"
+std::string clauseToString(std::span<const Literal> clause);                // "(1, -2, 3)"
+std::string clauseToBracketString(std::span<const Literal> clause);         // "[1, -2, 3]"
+void printClauses(const ClauseArray& clauses, std::ostream& out);           // "[2](1, -2)(3)"
 void printClausesBracketed(const ClauseArray& clauses, std::ostream& out);  // "[2][1, -2][3]"
 
 // Signed decimal form of a literal: "-7" or "7".

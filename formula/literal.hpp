@@ -13,8 +13,14 @@ inline constexpr std::uint32_t maxVariableIndex = 2147483647u;
 constexpr Literal makeLiteral(std::uint32_t variable, bool negated) {
   return (variable << 1) | (negated ? 1u : 0u);
 }
-constexpr std::uint32_t variableOf(Literal literal) { return literal >> 1; }
-constexpr bool isNegated(Literal literal) { return (literal & 1u) != 0; }
-constexpr Literal complementOf(Literal literal) { return literal ^ 1u; }
+constexpr std::uint32_t variableOf(Literal literal) {
+  return literal >> 1;
+}
+constexpr bool isNegated(Literal literal) {
+  return (literal & 1u) != 0;
+}
+constexpr Literal complementOf(Literal literal) {
+  return literal ^ 1u;
+}
 
 }  // namespace ZEFI
