@@ -1,5 +1,6 @@
 // AIGER reader on arbitrary bytes; a graph that reads must survive both written forms.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -164,14 +165,122 @@ std::string checkWriteToString(AigStore& store, AigWriteMode mode, const std::st
   return {};
 }
 
-std::string roundTrip(CountingMemory& memory, const std::uint8_t* data, std::size_t size) {
+// Every text the reader can return: its own messages, led by the line or byte position, and
+// those of the consistency check that runs after a complete parse.
+const char* const kLineMessages[] = {
+    "line %u: expected 'a' as first character",
+    "line %u: expected 'i' or 'a' after 'a'",
+    "line %u: expected 'g' after 'a[ai]'",
+    "line %u: expected ' ' after 'a[ai]g'",
+    "line %u: expected literal",
+    "line %u: expected space after literal %u",
+    "line %u: expected new line after literal %u",
+    "line %u: invalid maximal variable index",
+    "line %u: literal %u is not a valid input",
+    "line %u: literal %u is not a valid latch",
+    "line %u: literal %u is not a valid literal",
+    "line %u: literal %u is not a valid output",
+    "line %u: literal %u is not a valid LHS of AND",
+    "line %u: literal %u already defined as input",
+    "line %u: literal %u already defined as latch",
+    "line %u: literal %u already defined as AND",
+    "line %u: invalid symbol table entry",
+    "line %u: %s symbol table entry position %u too large",
+    "line %u: %s %u has multiple symbols",
+    "line %u: new line missing",
+    "line %u: expected new line after 'c'",
+    "line %u: new line after comment missing",
+};
+const char* const kCharacterMessages[] = {
+    "character %u: unexpected end of file",
+    "character %u: invalid code",
+    "character %u: invalid delta",
+};
+const char* const kCheckMessages[] = {
+    "next state function %u of latch %u undefined",
+    "output %u undefined",
+    "literal %u in AND %u undefined",
+    "cyclic definition for and gate %u",
+};
+
+// Matches text against a format of %u (a decimal without leading zeros that fits 32 bits)
+// and %s (one of the kind words); the first number is returned.
+bool matches(const char* format, const std::string& text, std::uint64_t& first) {
+  std::size_t at = 0;
+  bool haveFirst = false;
+  for (const char* f = format; *f != '\0'; ++f) {
+    if (f[0] == '%' && f[1] == 'u') {
+      ++f;
+      const std::size_t start = at;
+      std::uint64_t value = 0;
+      while (at < text.size() && text[at] >= '0' && text[at] <= '9' && value <= UINT32_MAX) {
+        value = value * 10 + static_cast<std::uint64_t>(text[at++] - '0');
+      }
+      const std::size_t digits = at - start;
+      if (digits == 0 || value > UINT32_MAX || (digits > 1 && text[start] == '0')) return false;
+      if (!haveFirst) first = value;
+      haveFirst = true;
+    } else if (f[0] == '%' && f[1] == 's') {
+      ++f;
+      bool found = false;
+      for (const char* word : {"input", "latch", "output"}) {
+        if (text.compare(at, std::strlen(word), word) == 0) {
+          at += std::strlen(word);
+          found = true;
+          break;
+        }
+      }
+      if (!found) return false;
+    } else {
+      if (at == text.size() || text[at] != *f) return false;
+      ++at;
+    }
+  }
+  return at == text.size();
+}
+
+std::string checkReadError(const char* error, const AigStore& store, const std::uint8_t* data,
+                           std::size_t size) {
+  const std::string text = error;
+  if (store.errorText() == nullptr || text != store.errorText()) {
+    return "read returns \"" + text + "\" but the store keeps another error text";
+  }
+  const std::uint64_t lines = 1 + static_cast<std::uint64_t>(std::count(data, data + size, '\n'));
+  std::uint64_t first = 0;
+  for (const char* format : kLineMessages) {
+    if (!matches(format, text, first)) continue;
+    if (first < 1 || first > lines) {
+      return "\"" + text + "\" names a line outside 1.." + std::to_string(lines);
+    }
+    return {};
+  }
+  for (const char* format : kCharacterMessages) {
+    if (!matches(format, text, first)) continue;
+    if (first > size) {
+      return "\"" + text + "\" names a byte beyond the " + std::to_string(size) + " read";
+    }
+    return {};
+  }
+  for (const char* format : kCheckMessages) {
+    if (matches(format, text, first)) return {};
+  }
+  return "read fails with an unknown message: \"" + text + "\"";
+}
+
+std::string roundTrip(CountingMemory& memory, const std::uint8_t* data, std::size_t size,
+                      const std::uint32_t* header) {
   Store original(memory);
   {
     MemorySource source{data, size, 0};
-    if (original->read(&source, MemorySource::get) != nullptr) return {};
+    if (const char* error = original->read(&source, MemorySource::get)) {
+      return checkReadError(error, *original, data, size);
+    }
   }
   if (original->errorText() != nullptr) return "read succeeded with an error text";
   const Counts read = countsOf(*original);
+  if (header == nullptr) return "read succeeds on a malformed header";
+  const Counts announced{header[0], header[1], header[2], header[3], header[4]};
+  if (!(read == announced)) return "header announces " + show(announced) + ", read " + show(read);
 
   // ASCII form: writes the store unchanged, so reading it back and writing again must give
   // the same text, names and comments included.
@@ -244,13 +353,14 @@ std::string roundTrip(CountingMemory& memory, const std::uint8_t* data, std::siz
 
 std::string checkAigerRoundTrip(const std::uint8_t* data, std::size_t size) {
   std::uint32_t counts[5];
-  if (parseHeader(data, size, counts)) {
+  const bool wellFormed = parseHeader(data, size, counts);
+  if (wellFormed) {
     const std::uint64_t records =
         std::uint64_t{counts[1]} + counts[2] + counts[3] + std::uint64_t{counts[4]};
-    if (counts[0] > kAigerCountCap || records > kAigerCountCap) return {};
+    if (records > kAigerCountCap) return {};
   }
   CountingMemory memory;
-  std::string failure = roundTrip(memory, data, size);
+  std::string failure = roundTrip(memory, data, size, wellFormed ? counts : nullptr);
   if (failure.empty() && !memory.fault.empty()) failure = "memory manager: " + memory.fault;
   if (failure.empty() && !memory.live.empty()) {
     failure = std::to_string(memory.live.size()) + " blocks (" + std::to_string(memory.liveBytes) +

@@ -25,8 +25,10 @@ std::string checkAigerRoundTrip(const std::uint8_t* data, std::size_t size);
 // on edge values, and decoding the raw bytes agrees with a reference decoder.
 std::string checkDeltaCodes(const std::uint8_t* data, std::size_t size);
 
-// Largest header count (M, or I + L + O + A) of an AIGER input the round trip accepts: the
-// store treats allocation as infallible, so counts beyond this are skipped, not read.
+// Largest number of records (I + L + O + A in the header) of an AIGER input the round trip
+// reads: the store treats allocation as infallible and sizes its arrays from the header, so
+// larger counts are skipped, not read. The maximal variable index M is not capped: the
+// store's variable table is paged, so any M must cost little.
 inline constexpr std::uint64_t kAigerCountCap = 1000000;
 
 }  // namespace ZEFI::fuzz

@@ -57,6 +57,194 @@ bool readProblemLine(const std::string& text, std::uint64_t& variables, std::uin
   return p == "p" && cnf == "cnf" && !(line >> rest);
 }
 
+// A second reading of QDIMACS, written straight from the format's rules, token by token,
+// against which the reader is compared. Where the rules leave the outcome open (the input
+// ends inside a comment line before the problem line, or inside a quantifier line), it
+// gives no verdict.
+struct ReferenceReading {
+  bool decided = true;  // false: the rules leave this input open
+  bool ok = false;
+  std::string error;
+  std::uint32_t maxVar = 0;
+  std::vector<Quantification> prefix;
+  std::unordered_map<std::uint32_t, Quantification> quantifierOf;
+  std::unordered_map<std::uint32_t, std::uint32_t> positionOf;
+  std::vector<std::vector<Literal>> clauses;
+};
+
+class ReferenceReader {
+ public:
+  explicit ReferenceReader(const std::string& text) : text_(text) {}
+
+  ReferenceReading read() {
+    next();
+    while (present_ && token_ == "c") {
+      const std::size_t newline = text_.find('\n', at_);
+      if (newline == std::string::npos) {
+        result_.decided = false;
+        return result_;
+      }
+      at_ = newline + 1;
+      next();
+    }
+    if (!present_ || token_ != "p") return fail("QBF File does not start with a p line.");
+    next();
+    if (!present_ || token_ != "cnf") return fail("QBF File does not have a cnf argument.");
+    next();
+    std::uint32_t count = 0;
+    // A variable count whose negation variable would not fit a literal is refused.
+    if (!toUnsigned(count) || count > maxVariableIndex - 1) {
+      return fail("QBF File: Number of variables is bogus.");
+    }
+    result_.maxVar = count;
+    next();
+    if (!toUnsigned(count)) return fail("QBF File: Number of clauses is bogus.");
+    next();
+    while (present_ && (token_ == "e" || token_ == "a")) {
+      const QuantifierKind kind = token_ == "e" ? Exists : Forall;
+      for (;;) {
+        next();
+        if (!present_) {
+          result_.decided = false;
+          return result_;
+        }
+        std::uint32_t variable = 0;
+        if (!toUnsigned(variable) || variable > maxVariableIndex) {
+          return fail("QBF File: Invalid quantification sequence.");
+        }
+        if (variable == 0) break;
+        result_.quantifierOf[variable] = {kind, variable};
+        result_.prefix.push_back({kind, variable});
+        result_.positionOf[variable] = static_cast<std::uint32_t>(result_.quantifierOf.size());
+        result_.maxVar = std::max(result_.maxVar, variable);
+      }
+      next();
+    }
+    std::vector<Literal> current;
+    for (;; next()) {
+      // A last clause without its terminating 0 is refused, not dropped.
+      if (!present_) return current.empty() ? succeed() : fail("QBF File: Bogus clause.");
+      bool negative = false;
+      std::uint64_t magnitude = 0;
+      if (!digitsOf(negative, magnitude) || magnitude > maxVariableIndex) {
+        return fail("QBF File: Bogus clause.");
+      }
+      const auto variable = static_cast<std::uint32_t>(magnitude);
+      if (variable == 0) {
+        result_.clauses.push_back(current);
+        current.clear();
+        continue;
+      }
+      const Literal literal = makeLiteral(variable, negative);
+      if (std::find(current.begin(), current.end(), literal) == current.end()) {
+        current.push_back(literal);
+      }
+      result_.maxVar = std::max(result_.maxVar, variable);
+      if (result_.quantifierOf.emplace(variable, Quantification{Exists, variable}).second) {
+        result_.prefix.push_back({Exists, variable});
+        result_.positionOf[variable] = 0;
+      }
+    }
+  }
+
+ private:
+  static bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  }
+
+  void next() {
+    while (at_ < text_.size() && isSpace(text_[at_])) ++at_;
+    const std::size_t start = at_;
+    while (at_ < text_.size() && !isSpace(text_[at_])) ++at_;
+    present_ = at_ > start;
+    token_ = text_.substr(start, at_ - start);
+  }
+
+  // The C library's decimal conversion of the whole token: optional sign, then the digits
+  // that follow it; no digits read as 0. False when the digits exceed 32 bits.
+  bool digitsOf(bool& negative, std::uint64_t& value) const {
+    std::size_t i = 0;
+    negative = false;
+    value = 0;
+    if (i < token_.size() && (token_[i] == '+' || token_[i] == '-')) {
+      negative = token_[i] == '-';
+      ++i;
+    }
+    for (; i < token_.size() && token_[i] >= '0' && token_[i] <= '9'; ++i) {
+      value = value * 10 + static_cast<std::uint64_t>(token_[i] - '0');
+      if (value > UINT32_MAX) return false;
+    }
+    return true;
+  }
+
+  // Unsigned conversion: a minus sign wraps the value modulo 2^32.
+  bool toUnsigned(std::uint32_t& out) const {
+    bool negative = false;
+    std::uint64_t value = 0;
+    if (!digitsOf(negative, value)) return false;
+    out = negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    return true;
+  }
+
+  ReferenceReading fail(const char* message) {
+    result_.error = message;
+    return result_;
+  }
+  ReferenceReading succeed() {
+    result_.ok = true;
+    return result_;
+  }
+
+  const std::string& text_;
+  std::size_t at_ = 0;
+  bool present_ = false;
+  std::string token_;
+  ReferenceReading result_;
+};
+
+std::string compareWithReference(const std::string& bytes, bool ok, const Formula& formula) {
+  const ReferenceReading expected = ReferenceReader(bytes).read();
+  if (!expected.decided) return {};
+  if (ok != expected.ok || formula.error != expected.error) {
+    return "reader answers " + std::string(ok ? "success" : "\"" + formula.error + "\"") +
+           " where the format's rules give " +
+           (expected.ok ? std::string("success") : "\"" + expected.error + "\"");
+  }
+  if (!ok) return {};
+  if (formula.maxVar != expected.maxVar) {
+    return describe("maxVar against the format's rules", expected.maxVar, formula.maxVar);
+  }
+  if (formula.prefix != expected.prefix) return "prefix differs from the format's rules";
+  if (formula.quantifierOf.size() != expected.quantifierOf.size()) {
+    return describe("quantified variables", expected.quantifierOf.size(),
+                    formula.quantifierOf.size());
+  }
+  for (const auto& [variable, quantification] : expected.quantifierOf) {
+    const Quantification* actual = formula.quantifierOf.find(variable);
+    if (actual == nullptr || !(*actual == quantification)) {
+      return "quantifier of variable " + std::to_string(variable) + " differs";
+    }
+    const std::uint32_t* position = formula.positionOf.find(variable);
+    const std::uint32_t expectedPosition = expected.positionOf.at(variable);
+    if (position == nullptr || *position != expectedPosition) {
+      return "position of variable " + std::to_string(variable) + " differs: expected " +
+             std::to_string(expectedPosition);
+    }
+  }
+  if (formula.clauses.size() != expected.clauses.size()) {
+    return describe("clauses against the format's rules", expected.clauses.size(),
+                    formula.clauses.size());
+  }
+  for (std::size_t i = 0; i < expected.clauses.size(); ++i) {
+    const auto clause = formula.clauses[i];
+    if (!std::equal(clause.begin(), clause.end(), expected.clauses[i].begin(),
+                    expected.clauses[i].end())) {
+      return "clause " + std::to_string(i) + " differs from the format's rules";
+    }
+  }
+  return {};
+}
+
 // The negation of a small input, checked by truth tables: under every assignment of the
 // input's clause variables, unit propagation over the output clauses (which fixes every gate
 // variable once the inputs are fixed) must end in a conflict exactly when the input matrix
@@ -163,16 +351,21 @@ std::string checkTruthTables(const ClauseArray& matrix, const Formula& output, s
 std::string checkQdimacsNegation(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   Formula input;
+  bool read = false;
   {
     std::istringstream in(bytes);
-    if (!input.readQdimacs(in)) {
-      if (input.error.rfind("QBF File", 0) != 0) {
-        return "reader failed with a message not led by \"QBF File\": " + input.error;
-      }
-      return {};
-    }
+    read = input.readQdimacs(in);
   }
-  if (!input.error.empty()) return "reader succeeded but left an error text: " + input.error;
+  if (!read && input.error.rfind("QBF File", 0) != 0) {
+    return "reader failed with a message not led by \"QBF File\": " + input.error;
+  }
+  if (read && !input.error.empty()) {
+    return "reader succeeded but left an error text: " + input.error;
+  }
+  if (std::string failure = compareWithReference(bytes, read, input); !failure.empty()) {
+    return failure;
+  }
+  if (!read) return {};
 
   // Gate variables run up to maxVar + 1 + literals + clauses; beyond the literal range the
   // pipeline refuses the input, so there is nothing to negate.
