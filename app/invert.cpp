@@ -393,10 +393,9 @@ void readInput(Formula& input, const std::string& fileName) {
   if (::stat(fileName.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
     throw Exception("QBF File not open.");
   }
-  std::vector<char> buffer(std::size_t{1} << 20);
-  std::ifstream in;
-  in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-  in.open(fileName, std::ios::in | std::ios::binary);
+  // The reader takes the text in large blocks, which the stream reads straight from the
+  // file past its own small buffer.
+  std::ifstream in(fileName, std::ios::in | std::ios::binary);
   if (!input.readQdimacs(in)) throw Exception(input.error);
 }
 
