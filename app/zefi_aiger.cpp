@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -258,6 +259,9 @@ Arguments parseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away early (zefi-aiger dot big.aig | head) must show as a write
+  // error with its message and status, not as a silent death by SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
   const Arguments arguments = parseArguments(argc, argv);
   if (arguments.help) {
     std::fputs(kUsage, stdout);

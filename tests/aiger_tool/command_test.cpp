@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "aiger_model.hpp"
 #include "tool_support.hpp"
 
 namespace zefi_test {
@@ -200,7 +202,8 @@ TEST(ZefiAigerCommand, ConvertRenumbersForTheBinaryForm) {
 }
 
 TEST(ZefiAigerCommand, ConvertReadsAndWritesGzip) {
-  if (!haveProgram("gzip") || !haveProgram("gunzip")) GTEST_SKIP() << "gzip is not installed";
+  ZEFI_REQUIRE_PROGRAM("gzip");
+  ZEFI_REQUIRE_PROGRAM("gunzip");
   TempDir dir;
   const std::string in = dir.file("and.aag");
   writeFile(in, kAsciiAnd);
@@ -226,6 +229,14 @@ TEST(ZefiAigerCommand, WriteFailuresAreReportedWithStatusOne) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "zefi-aiger: cannot write " + noDirectory + "\n");
 
+  // gzip cannot create the file: its failure status is the write's failure. (The shell
+  // that runs gzip may say why on standard error first.)
+  const std::string noDirectoryGz = dir.file("no/such/dir/out.aig.gz");
+  result = runTool({"convert", in, noDirectoryGz});
+  EXPECT_EQ(result.status, 1);
+  const std::string gzipMessage = "zefi-aiger: cannot write " + noDirectoryGz + "\n";
+  EXPECT_TRUE(result.err.ends_with(gzipMessage)) << result.err;
+
   result = runTool({"convert", in, dir.path().string()});  // a directory
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "zefi-aiger: cannot write " + dir.path().string() + "\n");
@@ -237,6 +248,25 @@ TEST(ZefiAigerCommand, WriteFailuresAreReportedWithStatusOne) {
       EXPECT_EQ(result.status, 1) << arguments[0];
       EXPECT_EQ(result.err, "zefi-aiger: cannot write standard output\n") << arguments[0];
     }
+  }
+}
+
+TEST(ZefiAigerCommand, AReaderThatGoesAwayIsAWriteErrorNotASignal) {
+  ZEFI_REQUIRE_PROGRAM("bash");
+  TempDir dir;
+  // A graph whose text is far larger than a pipe's buffer.
+  std::mt19937 rng(5);
+  writeFile(dir.file("big.aag"), writeAscii(randomGraph(rng, 10, 0, 20000)));
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"dot", dir.file("big.aag")},
+        {"convert", dir.file("big.aag"), "-"}}) {
+    std::vector<std::string> argv{"bash", "-c",
+                                  "\"$0\" \"$@\" | head -c 1 >/dev/null; echo ${PIPESTATUS[0]}",
+                                  ZEFI_AIGER_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const RunResult result = run(argv);
+    EXPECT_EQ(result.out, "1\n") << arguments[0];
+    EXPECT_EQ(result.err, "zefi-aiger: cannot write standard output\n") << arguments[0];
   }
 }
 
