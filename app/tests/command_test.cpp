@@ -171,7 +171,7 @@ std::string referenceNegation(const std::string& text) {
   return negationThroughFormula(formula);
 }
 
-class Command : public ::testing::Test {
+class ZefiCommand : public ::testing::Test {
  protected:
   fs::path at(const std::string& name) const { return dir.path() / name; }
   void put(const std::string& name, const std::string& text) const { writeFile(at(name), text); }
@@ -213,42 +213,42 @@ class Command : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(Command, WorkedExampleWritesTheTwentyEightLines) {
+TEST_F(ZefiCommand, WorkedExampleWritesTheTwentyEightLines) {
   expectNegation("example.qdimacs", kExampleInput, "example.inverted.qdimacs", kExampleOutput);
   EXPECT_EQ(entries(dir.path()), (Names{"example.qdimacs", "example.inverted.qdimacs"}));
 }
 
-TEST_F(Command, EmptyMatrixDefinesNAsFalse) {
+TEST_F(ZefiCommand, EmptyMatrixDefinesNAsFalse) {
   expectNegation("f.qdimacs", "p cnf 3 0\ne 1 2 0\na 3 0\n", "f.inverted.qdimacs",
                  "p cnf 4 2\na 1 0\na 2 0\ne 3 0\ne 4 0\n-4 0\n4 0\n");
 }
 
-TEST_F(Command, EmptyClauseMakesNTrue) {
+TEST_F(ZefiCommand, EmptyClauseMakesNTrue) {
   // The empty clause's cube is true: its combining gate (6, 1, 0) forces variable 3 false,
   // and n = 2 is the complement of variable 3.
   expectNegation("f.qdimacs", "p cnf 1 1\ne 1 0\n0\n", "f.inverted.qdimacs",
                  "p cnf 3 4\na 1 0\ne 2 0\ne 3 0\n-3 0\n-2 -3 0\n2 3 0\n2 0\n");
 }
 
-TEST_F(Command, FreeVariableBecomesUniversalAfterTheQuantifiedOnes) {
+TEST_F(ZefiCommand, FreeVariableBecomesUniversalAfterTheQuantifiedOnes) {
   expectNegation("f.qdimacs", "p cnf 3 1\na 1 0\ne 3 0\n1 2 0\n", "f.inverted.qdimacs",
                  "p cnf 7 10\ne 1 0\na 3 0\na 2 0\ne 4 0\ne 5 0\ne 6 0\ne 7 0\n"
                  "-5 -1 0\n5 1 0\n-6 5 0\n-6 -2 0\n6 -5 2 0\n-7 -6 0\n7 6 0\n"
                  "-4 -7 0\n4 7 0\n4 0\n");
 }
 
-TEST_F(Command, VariableQuantifiedTwiceStandsTwiceWithKindsExchanged) {
+TEST_F(ZefiCommand, VariableQuantifiedTwiceStandsTwiceWithKindsExchanged) {
   expectNegation("f.qdimacs", "p cnf 1 1\ne 1 0\na 1 0\n1 0\n", "f.inverted.qdimacs",
                  "p cnf 4 7\na 1 0\ne 1 0\ne 2 0\ne 3 0\ne 4 0\n"
                  "-3 -1 0\n3 1 0\n-4 -3 0\n4 3 0\n-2 -4 0\n2 4 0\n2 0\n");
 }
 
-TEST_F(Command, HugeHeaderClauseCountOnATinyFileIsOnlyAHint) {
+TEST_F(ZefiCommand, HugeHeaderClauseCountOnATinyFileIsOnlyAHint) {
   expectNegation("f.qdimacs", "p cnf 2 4000000000\na 1 0\ne 2 0\n1 2 0\n-1 -2 0\n",
                  "f.inverted.qdimacs", kExampleOutput);
 }
 
-TEST_F(Command, NegationReachingTheLargestVariableIsWritten) {
+TEST_F(ZefiCommand, NegationReachingTheLargestVariableIsWritten) {
   put("f.qdimacs", "p cnf 2147483639 1\n1 2 3 4 5 6 0\n");
   const Outcome outcome = zefi({"f.qdimacs"});
   EXPECT_EQ(outcome.out, "");
@@ -259,7 +259,7 @@ TEST_F(Command, NegationReachingTheLargestVariableIsWritten) {
   EXPECT_EQ(written.substr(written.size() - 14), "\n2147483640 0\n");
 }
 
-TEST_F(Command, OutputNameIsCutAtTheLastDotAnywhere) {
+TEST_F(ZefiCommand, OutputNameIsCutAtTheLastDotAnywhere) {
   const struct {
     const char* input;
     const char* output;
@@ -280,7 +280,7 @@ TEST_F(Command, OutputNameIsCutAtTheLastDotAnywhere) {
   EXPECT_EQ(entries(dir.path()), (Names{"dir", "dir.d", "f", "f.a.b"}));
 }
 
-TEST_F(Command, WrongArgumentCountPrintsTheUsageLine) {
+TEST_F(ZefiCommand, WrongArgumentCountPrintsTheUsageLine) {
   put("f.qdimacs", kExampleInput);
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"f.qdimacs", "f.qdimacs"}}) {
@@ -291,7 +291,7 @@ TEST_F(Command, WrongArgumentCountPrintsTheUsageLine) {
   }
 }
 
-TEST(CommandMessages, EveryRejectionIsReportedWithItsMessageAndNoFile) {
+TEST(ZefiCommandMessages, EveryRejectionIsReportedWithItsMessageAndNoFile) {
   const struct {
     const char* what;
     std::string input;
@@ -336,21 +336,21 @@ TEST(CommandMessages, EveryRejectionIsReportedWithItsMessageAndNoFile) {
   }
 }
 
-TEST_F(Command, MissingFileIsNotOpen) {
+TEST_F(ZefiCommand, MissingFileIsNotOpen) {
   expectFailure({"absent.qdimacs"}, "QBF File not open.");
 }
 
-TEST_F(Command, DirectoryIsNotOpen) {
+TEST_F(ZefiCommand, DirectoryIsNotOpen) {
   fs::create_directory(at("d.qdimacs"));
   expectFailure({"d.qdimacs"}, "QBF File not open.");
 }
 
-TEST_F(Command, DevNullIsAnEmptyInput) {
+TEST_F(ZefiCommand, DevNullIsAnEmptyInput) {
   expectFailure({"/dev/null"}, "QBF File does not start with a p line.");
   EXPECT_FALSE(fs::exists("/dev/null.inverted.qdimacs"));
 }
 
-TEST_F(Command, FifoWhoseWriterClosesAtOnceIsAnEmptyInput) {
+TEST_F(ZefiCommand, FifoWhoseWriterClosesAtOnceIsAnEmptyInput) {
   ASSERT_EQ(::mkfifo(at("p.qdimacs").c_str(), 0600), 0);
   const std::string fifo = at("p.qdimacs").string();
   const pid_t writer = ::fork();
@@ -365,7 +365,7 @@ TEST_F(Command, FifoWhoseWriterClosesAtOnceIsAnEmptyInput) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST_F(Command, OutputInADirectoryNothingCanBeCreatedInIsReported) {
+TEST_F(ZefiCommand, OutputInADirectoryNothingCanBeCreatedInIsReported) {
   // /dev/fd is the process's descriptor table: no file can be created there, not even by
   // root. The input comes in on descriptor 3.
   put("f.qdimacs", kExampleInput);
@@ -402,7 +402,7 @@ class LockedDirectory {
   bool locked_ = false;
 };
 
-TEST_F(Command, UnwritableDirectoryLeavesTheExistingOutputUnchanged) {
+TEST_F(ZefiCommand, UnwritableDirectoryLeavesTheExistingOutputUnchanged) {
   fs::create_directory(at("ro"));
   put("ro/f.qdimacs", kExampleInput);
   put("ro/f.inverted.qdimacs", "old\n");
@@ -418,7 +418,7 @@ TEST_F(Command, UnwritableDirectoryLeavesTheExistingOutputUnchanged) {
   EXPECT_EQ(readFile(at("ro/f.inverted.qdimacs")), "old\n");
 }
 
-TEST_F(Command, OutputNameThatIsADirectoryIsReported) {
+TEST_F(ZefiCommand, OutputNameThatIsADirectoryIsReported) {
   put("f.qdimacs", kExampleInput);
   fs::create_directory(at("f.inverted.qdimacs"));
   put("f.inverted.qdimacs/keep", "kept\n");
@@ -426,20 +426,20 @@ TEST_F(Command, OutputNameThatIsADirectoryIsReported) {
   EXPECT_EQ(entries(at("f.inverted.qdimacs")), Names{"keep"});
 }
 
-TEST_F(Command, SymbolicLinkIntoAMissingDirectoryIsReported) {
+TEST_F(ZefiCommand, SymbolicLinkIntoAMissingDirectoryIsReported) {
   put("f.qdimacs", kExampleInput);
   fs::create_symlink("missing/out.qdimacs", at("f.inverted.qdimacs"));
   expectFailure({"f.qdimacs"}, "Cannot write f.inverted.qdimacs.");
   EXPECT_EQ(fs::read_symlink(at("f.inverted.qdimacs")), "missing/out.qdimacs");
 }
 
-TEST_F(Command, SymbolicLinkLoopIsReported) {
+TEST_F(ZefiCommand, SymbolicLinkLoopIsReported) {
   put("f.qdimacs", kExampleInput);
   fs::create_symlink("f.inverted.qdimacs", at("f.inverted.qdimacs"));
   expectFailure({"f.qdimacs"}, "Cannot write f.inverted.qdimacs.");
 }
 
-TEST_F(Command, SymbolicLinkChainIsWrittenThroughToItsTarget) {
+TEST_F(ZefiCommand, SymbolicLinkChainIsWrittenThroughToItsTarget) {
   // f.inverted.qdimacs -> sub/link, and sub/link -> ../out/target.txt, relative to sub.
   put("f.qdimacs", kExampleInput);
   fs::create_directory(at("sub"));
@@ -461,14 +461,14 @@ TEST_F(Command, SymbolicLinkChainIsWrittenThroughToItsTarget) {
   EXPECT_EQ(entries(at("out")), Names{"target.txt"});
 }
 
-TEST_F(Command, DanglingSymbolicLinkCreatesItsTarget) {
+TEST_F(ZefiCommand, DanglingSymbolicLinkCreatesItsTarget) {
   put("f.qdimacs", kExampleInput);
   fs::create_symlink("new.qdimacs", at("f.inverted.qdimacs"));
   expectNegation("f.qdimacs", kExampleInput, "new.qdimacs", kExampleOutput);
   EXPECT_TRUE(fs::is_symlink(at("f.inverted.qdimacs")));
 }
 
-TEST_F(Command, SymbolicLinkToADeviceWritesTheDevice) {
+TEST_F(ZefiCommand, SymbolicLinkToADeviceWritesTheDevice) {
   put("f.qdimacs", kExampleInput);
   fs::create_symlink("/dev/null", at("f.inverted.qdimacs"));
   const Outcome outcome = zefi({"f.qdimacs"});
@@ -478,7 +478,7 @@ TEST_F(Command, SymbolicLinkToADeviceWritesTheDevice) {
   EXPECT_EQ(entries(dir.path()), (Names{"f.qdimacs", "f.inverted.qdimacs"}));
 }
 
-TEST_F(Command, FullDeviceIsReported) {
+TEST_F(ZefiCommand, FullDeviceIsReported) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   put("f.qdimacs", kExampleInput);
   fs::create_symlink("/dev/full", at("f.inverted.qdimacs"));
@@ -486,7 +486,7 @@ TEST_F(Command, FullDeviceIsReported) {
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
-TEST_F(Command, ExistingOutputIsReplacedAndKeepsItsMode) {
+TEST_F(ZefiCommand, ExistingOutputIsReplacedAndKeepsItsMode) {
   put("f.inverted.qdimacs", "old\n");
   ::chmod(at("f.inverted.qdimacs").c_str(), 0604);
   expectNegation("f.qdimacs", kExampleInput, "f.inverted.qdimacs", kExampleOutput);
@@ -495,7 +495,7 @@ TEST_F(Command, ExistingOutputIsReplacedAndKeepsItsMode) {
   EXPECT_EQ(status.st_mode & 07777, 0604u);
 }
 
-TEST_F(Command, NewOutputFollowsTheUmask) {
+TEST_F(ZefiCommand, NewOutputFollowsTheUmask) {
   put("f.qdimacs", kExampleInput);
   for (const auto& [mask, mode] : {std::pair{"027", 0640u}, std::pair{"002", 0664u}}) {
     const Outcome outcome = shell(std::string("umask ") + mask + "; exec ZEFI f.qdimacs");
@@ -508,7 +508,7 @@ TEST_F(Command, NewOutputFollowsTheUmask) {
   }
 }
 
-TEST_F(Command, FileSizeLimitIsAWriteFailureThatLeavesTheOldFile) {
+TEST_F(ZefiCommand, FileSizeLimitIsAWriteFailureThatLeavesTheOldFile) {
   put("f.qdimacs", largeInput(200));  // some 40 kB of output
   put("f.inverted.qdimacs", "old\n");
   const Outcome outcome = shell("ulimit -f 8; exec ZEFI f.qdimacs");  // 8 blocks, 4 kB or more
@@ -519,7 +519,7 @@ TEST_F(Command, FileSizeLimitIsAWriteFailureThatLeavesTheOldFile) {
   EXPECT_EQ(readFile(at("f.inverted.qdimacs")), "old\n");
 }
 
-TEST_F(Command, ExhaustedMemoryIsReportedAndLeavesNoFile) {
+TEST_F(ZefiCommand, ExhaustedMemoryIsReportedAndLeavesNoFile) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
 #else
@@ -533,11 +533,11 @@ TEST_F(Command, ExhaustedMemoryIsReportedAndLeavesNoFile) {
 #endif
 }
 
-class CommandSignal : public Command, public ::testing::WithParamInterface<int> {};
+class ZefiCommandSignal : public ZefiCommand, public ::testing::WithParamInterface<int> {};
 
 // Stops the process as soon as its temporary file shows, then sends the signal: the file
 // must go, and the old output must stay.
-TEST_P(CommandSignal, InterruptedWriteRemovesTheTemporaryFile) {
+TEST_P(ZefiCommandSignal, InterruptedWriteRemovesTheTemporaryFile) {
   const int signalNumber = GetParam();
   put("big.qdimacs", largeInput(150000));  // some 30 MB of output
   bool caught = false;
@@ -573,21 +573,22 @@ TEST_P(CommandSignal, InterruptedWriteRemovesTheTemporaryFile) {
   EXPECT_EQ(readFile(at("big.inverted.qdimacs")), "old\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(CleanupSignals, CommandSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(CleanupSignals, ZefiCommandSignal,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const ::testing::TestParamInfo<int>& info) {
                            return std::string(info.param == SIGINT    ? "SIGINT"
                                               : info.param == SIGTERM ? "SIGTERM"
                                                                       : "SIGHUP");
                          });
 
-TEST_F(Command, WrittenFileEqualsTheBuiltFormulaOnRandomFormulas) {
+TEST_F(ZefiCommand, WrittenFileEqualsTheBuiltFormulaOnRandomFormulas) {
   for (std::uint32_t seed = 1000; seed < 1040; ++seed) {
     const std::string input = testing::randomQdimacs(seed);
     expectNegation("r.qdimacs", input, "r.inverted.qdimacs", referenceNegation(input));
   }
 }
 
-TEST_F(Command, WrittenFileEqualsTheBuiltFormulaOnALargeInput) {
+TEST_F(ZefiCommand, WrittenFileEqualsTheBuiltFormulaOnALargeInput) {
   const std::string input = largeInput(20000);
   expectNegation("l.qdimacs", input, "l.inverted.qdimacs", referenceNegation(input));
 }

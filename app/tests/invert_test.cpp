@@ -29,7 +29,7 @@ std::string streamed(const std::string& text) {
   return out.str();
 }
 
-TEST(OutputName, CutsAtTheLastDotAnywhereInTheName) {
+TEST(ZefiOutputName, CutsAtTheLastDotAnywhereInTheName) {
   const struct {
     const char* input;
     const char* output;
