@@ -367,6 +367,23 @@ std::string checkQdimacsNegation(const std::uint8_t* data, std::size_t size) {
   }
   if (!read) return {};
 
+  // The formula as read, written and read again: the same prefix, clauses and maxVar (free
+  // variables are then quantified explicitly, in the same place).
+  {
+    std::ostringstream text;
+    input.writeQdimacs(text);
+    Formula again;
+    std::istringstream in(text.str());
+    if (!again.readQdimacs(in)) {
+      return "the formula read, once written, does not read back: " + again.error;
+    }
+    if (again.maxVar != input.maxVar) {
+      return describe("maxVar after writing and reading", input.maxVar, again.maxVar);
+    }
+    if (again.prefix != input.prefix) return "prefix changes through writing and reading";
+    if (!(again.clauses == input.clauses)) return "clauses change through writing and reading";
+  }
+
   // Gate variables run up to maxVar + 1 + literals + clauses; beyond the literal range the
   // pipeline refuses the input, so there is nothing to negate.
   const std::uint64_t largest =

@@ -9,9 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/invert.hpp"
+#include "formula/formula.hpp"
 #include "fuzz/fuzz_checks.hpp"
 
 namespace ZEFI::fuzz {
@@ -64,6 +67,42 @@ TEST(FuzzRegressionTest, EverySeedOfTheFuzzCorporaPassesItsTargetsChecks) {
 
 TEST(FuzzRegressionTest, EveryKeptReproducerPassesItsTargetsChecks) {
   replayDirectory(std::filesystem::path(ZEFI_SOURCE_DIR) / "tests" / "regression" / "inputs");
+}
+
+// Found by fuzz_qdimacs_negation. 2147483647 is the largest variable a literal holds, and the
+// reader accepts it on a quantifier line and in a clause; the writer then prints it as the
+// variable count, which the reader must accept in turn.
+TEST(FuzzRegressionTest, FormulaHoldingTheLargestVariableReadsBackAfterWriting) {
+  Formula formula;
+  std::istringstream in("p cnf 1 0\ne 2147483647 0\n");
+  ASSERT_TRUE(formula.readQdimacs(in)) << formula.error;
+  ASSERT_EQ(formula.maxVar, 2147483647u);
+  std::ostringstream text;
+  formula.writeQdimacs(text);
+  ASSERT_EQ(text.str(), "p cnf 2147483647 0\ne 2147483647 0\n");
+
+  Formula again;
+  std::istringstream back(text.str());
+  EXPECT_TRUE(again.readQdimacs(back)) << again.error;
+  EXPECT_EQ(again.maxVar, 2147483647u);
+  EXPECT_EQ(again.prefix, formula.prefix);
+}
+
+// Found by fuzz_qdimacs_negation. The pipeline accepts an input whose last gate variable is
+// exactly 2147483647; the negation it writes must be readable QDIMACS for the same reader.
+TEST(FuzzRegressionTest, NegationWhoseLastVariableIsTheLargestReadsBack) {
+  Formula input;
+  std::istringstream in("p cnf 2147483646 0\n");
+  ASSERT_TRUE(input.readQdimacs(in)) << input.error;
+  std::ostringstream out;
+  ASSERT_TRUE(writeNegation(input, out));
+  ASSERT_EQ(out.str(), "p cnf 2147483647 2\ne 2147483647 0\n-2147483647 0\n2147483647 0\n");
+
+  Formula negation;
+  std::istringstream back(out.str());
+  EXPECT_TRUE(negation.readQdimacs(back)) << negation.error;
+  EXPECT_EQ(negation.maxVar, 2147483647u);
+  EXPECT_EQ(negation.clauses.size(), 2u);
 }
 
 }  // namespace
