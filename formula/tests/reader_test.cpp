@@ -298,7 +298,7 @@ TEST(QdimacsReaderTest, ClauseCountIsOnlyAHint) {
   EXPECT_LT(secondsSince(start), 1.0);
 }
 
-TEST(QdimacsReaderTest, HugeCommentLineCostsNoMemory) {
+TEST(QdimacsReaderTest, HugeCommentLineBeforeHeaderIsSkipped) {
   testing::GeneratedBuffer buffer("c ", 'x', std::size_t{100} << 20, "\np cnf 1 1\n1 0\n");
   std::istream in(&buffer);
   Formula f;
