@@ -19,8 +19,10 @@ namespace {
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // Largest value of the digits of a number, 2^32 - 1; more is a range error.
 constexpr std::uint64_t kUnsignedMax = 4294967295u;
-// The negation numbers a fresh variable one above the largest: keep that within a literal.
-constexpr std::uint32_t kMaxVariableCount = maxVariableIndex - 1;
+// The variable count becomes maxVar, which the writer prints back as the count: accept
+// every count a literal can hold so that whatever is read can be written and read again.
+// Callers that number fresh variables above maxVar check their own room.
+constexpr std::uint32_t kMaxVariableCount = maxVariableIndex;
 // Clause room reserved on the header's word when the input's size cannot be learnt.
 constexpr std::uint64_t kBlindReserve = std::uint64_t{1} << 16;
 // Clauses up to this length are checked for repeats by a scan; longer ones by hashing.

@@ -237,5 +237,22 @@ TEST(QdimacsRoundTripTest, SeededRandomFormulas) {
   }
 }
 
+// Whatever the reader accepts, the writer's text must be accepted again: the largest
+// variable a literal can hold ends up as the written variable count.
+TEST(QdimacsRoundTripTest, LargestVariableReadsBack) {
+  for (const char* text :
+       {"p cnf 1 0\ne 2147483647 0\n", "p cnf 1 1\n-2147483647 0\n", "p cnf 2147483647 0\n"}) {
+    Formula first;
+    std::istringstream in(text);
+    ASSERT_TRUE(first.readQdimacs(in)) << first.error;
+    Formula second;
+    std::istringstream back(written(first));
+    ASSERT_TRUE(second.readQdimacs(back)) << text << ": " << second.error;
+    EXPECT_EQ(second.maxVar, 2147483647u);
+    EXPECT_EQ(second.prefix, first.prefix);
+    EXPECT_EQ(second.clauses, first.clauses);
+  }
+}
+
 }  // namespace
 }  // namespace ZEFI
