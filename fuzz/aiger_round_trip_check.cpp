@@ -162,6 +162,21 @@ std::string checkWriteToString(AigStore& store, AigWriteMode mode, const std::st
   if (store.writeToString(mode, buffer.data(), capacity - 1) != 0) {
     return "writeToString succeeds without room for the NUL";
   }
+  // A buffer too small holds the front of the text and nothing beyond its end.
+  for (const std::int32_t room : {0, capacity / 2}) {
+    std::string small(text.size() + 1, '\x5A');
+    if (store.writeToString(mode, small.data(), room) != 0) {
+      return "writeToString succeeds in " + std::to_string(room) + " bytes";
+    }
+    const auto used = static_cast<std::size_t>(room);
+    if (small.compare(0, used, text, 0, used) != 0 ||
+        small.find_first_not_of('\x5A', used) != std::string::npos) {
+      return "writeToString into " + std::to_string(room) + " bytes writes other bytes";
+    }
+  }
+  if (store.writeToString(mode, buffer.data(), -1) != 0) {
+    return "writeToString succeeds with a negative capacity";
+  }
   return {};
 }
 

@@ -92,8 +92,10 @@ class ReferenceReader {
     if (!present_ || token_ != "cnf") return fail("QBF File does not have a cnf argument.");
     next();
     std::uint32_t count = 0;
-    // A variable count whose negation variable would not fit a literal is refused.
-    if (!toUnsigned(count) || count > maxVariableIndex - 1) {
+    // A variable count that does not fit a literal is refused, like any such variable; the
+    // count itself is a variable index the writer prints, so every index a literal holds
+    // must be accepted here.
+    if (!toUnsigned(count) || count > maxVariableIndex) {
       return fail("QBF File: Number of variables is bogus.");
     }
     result_.maxVar = count;
