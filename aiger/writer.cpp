@@ -613,10 +613,33 @@ int AigStore::writeToString(AigWriteMode mode, char* buffer, std::int32_t capaci
   return sink.put('\0') ? 1 : 0;
 }
 
+namespace {
+
+// Ignores SIGPIPE for its lifetime and then restores the previous disposition: gzip may end
+// early (say, its redirection failed), and the path may name a FIFO whose reader goes away;
+// a write into such a pipe must then fail with EPIPE instead of killing the process.
+class PipeSignalIgnored {
+ public:
+  PipeSignalIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &previous_);
+  }
+  ~PipeSignalIgnored() { sigaction(SIGPIPE, &previous_, nullptr); }
+  PipeSignalIgnored(const PipeSignalIgnored&) = delete;
+  PipeSignalIgnored& operator=(const PipeSignalIgnored&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+}  // namespace
+
 int AigStore::writeToPath(const char* path) {
   const bool compressed = hasSuffix(path, ".gz");
+  const PipeSignalIgnored pipeSignalIgnored;
   std::FILE* file = nullptr;
-  struct sigaction previousPipeAction {};
   if (compressed) {
     static const char kPrefix[] = "gzip -c > ";
     static const char kSuffix[] = " 2>/dev/null";
@@ -628,14 +651,7 @@ int AigStore::writeToPath(const char* path) {
     const int quoted = shellQuote(path, command + sizeof kPrefix - 1, quotedCapacity);
     if (quoted >= 0) {
       std::memcpy(command + sizeof kPrefix - 1 + quoted, kSuffix, sizeof kSuffix);
-      // gzip may end early (say, its redirection failed); a write into the closed pipe must
-      // then fail with EPIPE instead of killing the process.
-      struct sigaction ignore {};
-      ignore.sa_handler = SIG_IGN;
-      sigemptyset(&ignore.sa_mask);
-      sigaction(SIGPIPE, &ignore, &previousPipeAction);
       file = popen(command, "w");
-      if (file == nullptr) sigaction(SIGPIPE, &previousPipeAction, nullptr);
     }
     release(command, commandBytes);
   } else {
@@ -648,9 +664,9 @@ int AigStore::writeToPath(const char* path) {
   const AigWriteMode mode = hasSuffix(path, ".aag") || hasSuffix(path, ".aag.gz") ? ascii : 0;
   int result = writeToFile(mode, file);
   if (compressed) {
+    // gzip's exit status tells whether the file was really written.
     const int status = pclose(file);
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) result = 0;
-    sigaction(SIGPIPE, &previousPipeAction, nullptr);
   } else if (std::fclose(file) != 0) {
     result = 0;
   }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -241,6 +242,29 @@ TEST(WriteToPath, FailuresReturnZeroAndLeaveNoFile) {
   ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
   EXPECT_EQ(s->writeToPath(sub.c_str()), 0);
   EXPECT_TRUE(fileExists(sub));
+  s->destroy();
+}
+
+TEST(WriteToPath, ReaderLeavingAFifoEarlyIsAFailureNotADeath) {
+  TempDir dir;
+  const std::string fifo = dir.file("pipe.aag");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  AigStore* s = AigStore::createDefault();
+  RandomGraphOptions big;
+  big.ands = 30000;
+  buildRandomGraph(s, 6, big);
+  ASSERT_GT(writeWithCallback(s, ascii).size(), 200000u);  // more than the pipe holds
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::FILE* in = std::fopen(fifo.c_str(), "r");
+    if (in != nullptr) std::fgetc(in);  // take one byte, then go away
+    _exit(0);
+  }
+  EXPECT_EQ(s->writeToPath(fifo.c_str()), 0);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_FALSE(fileExists(fifo));  // a failed write removes what the path names
   s->destroy();
 }
 
