@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <span>
 #include <streambuf>
 #include <string>
@@ -256,13 +257,7 @@ Arguments parseArguments(int argc, char** argv) {
   return arguments;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // A reader that goes away early (zefi-aiger dot big.aig | head) must show as a write
-  // error with its message and status, not as a silent death by SIGPIPE.
-  std::signal(SIGPIPE, SIG_IGN);
-  const Arguments arguments = parseArguments(argc, argv);
+int dispatch(const Arguments& arguments) {
   if (arguments.help) {
     std::fputs(kUsage, stdout);
     return finishStandardOutput() ? kSuccess : kFailure;
@@ -279,4 +274,20 @@ int main(int argc, char** argv) {
   if (command == "dot" && count == 1) return runDot(operands[1]);
   if (command == "graph" && count == 2) return runGraph(operands[1], operands[2]);
   return usageError();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A reader that goes away early (zefi-aiger dot big.aig | head) must show as a write
+  // error with its message and status, not as a silent death by SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    return dispatch(parseArguments(argc, argv));
+  } catch (const std::bad_alloc&) {
+    // The formula and the clause index live in standard containers; the graph store has
+    // its own handler above.
+    std::fputs("zefi-aiger: out of memory\n", stderr);
+    return kFailure;
+  }
 }

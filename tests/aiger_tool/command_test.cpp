@@ -270,6 +270,25 @@ TEST(ZefiAigerCommand, AReaderThatGoesAwayIsAWriteErrorNotASignal) {
   }
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(ZefiAigerCommand, ExhaustedMemoryIsReportedWithStatusOne) {
+  if (kAddressSanitizer) GTEST_SKIP() << "no address-space limit can be set under AddressSanitizer";
+  ZEFI_REQUIRE_PROGRAM("bash");
+  TempDir dir;
+  // Twenty million implicit inputs from a 29-byte file, under a 200 MB address-space limit.
+  writeFile(dir.file("huge.aig"), "aig 20000000 20000000 0 0 0\n");
+  const RunResult result = run({"bash", "-c", "ulimit -v 200000 && exec \"$0\" \"$@\"",
+                                ZEFI_AIGER_BINARY, "check", dir.file("huge.aig")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "zefi-aiger: out of memory\n");
+}
+
 TEST(ZefiAigerCommand, DotPrintsTheGraphvizTextOfTheGraph) {
   TempDir dir;
   const std::string in = dir.file("g.aag");
