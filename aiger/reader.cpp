@@ -290,7 +290,9 @@ class AigReader::Parser {
       std::uint32_t position = charCount_;
       std::uint32_t delta = 0;
       if (!readDelta(delta)) return false;
-      if (delta >= lhs) return fail("character %u: invalid delta", position);
+      // A first delta equal to lhs gives the constant false, which the writer produces for a
+      // gate over two false operands; only a larger one leaves the range of literals.
+      if (delta > lhs) return fail("character %u: invalid delta", position);
       const AigLiteral rhs0 = lhs - delta;
       position = charCount_;
       if (!readDelta(delta)) return false;

@@ -22,6 +22,7 @@
 // within bounds and terminates (undefined operands keep their value, a gate met again on the
 // current path is not entered twice), but the numbering it produces is then meaningless.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -670,7 +671,10 @@ int AigStore::writeToPath(const char* path) {
   } else if (std::fclose(file) != 0) {
     result = 0;
   }
-  if (result == 0) unlink(path);
+  // Only a regular file is removed: a failed write to a device such as /dev/full must not
+  // take the device node with it.
+  struct stat status;
+  if (result == 0 && stat(path, &status) == 0 && S_ISREG(status.st_mode)) unlink(path);
   return result;
 }
 

@@ -93,7 +93,7 @@ const std::vector<ReadCase>& readCases() {
        "character 15: invalid code"},
       {"sixth byte above 7", binaryHeader("aig 1 0 0 0 1\n", {0x80, 0x80, 0x80, 0x80, 0x80, 0x08}),
        "character 15: invalid code"},
-      {"delta0 equal to lhs", binaryHeader("aig 3 2 0 1 1\n6\n", {0x06, 0x00}),
+      {"delta0 above lhs", binaryHeader("aig 3 2 0 1 1\n6\n", {0x07, 0x00}),
        "character 17: invalid delta"},
       {"delta0 of two bytes", binaryHeader("aig 3 2 0 1 1\n6\n", {0x80, 0x01, 0x00}),
        "character 17: invalid delta"},
