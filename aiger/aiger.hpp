@@ -164,6 +164,10 @@ class AigStore {
   const AigVariable* variableEntry(std::uint32_t variable) const;
   bool isDefined(AigLiteral literal) const;
 
+  // Starts "<command> <quoted path> 2>/dev/null" through the shell with popen in the given
+  // mode; null when it could not be started. The command text lives in store memory.
+  std::FILE* openShellPipe(const char* command, const char* path, const char* mode);
+
   // Texts.
   char* copyText(const char* text);
   void releaseText(char* text);

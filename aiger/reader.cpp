@@ -441,23 +441,7 @@ const char* AigStore::readFromFile(std::FILE* file) {
 
 const char* AigStore::readFromPath(const char* path) {
   const bool compressed = hasSuffix(path, ".gz");
-  std::FILE* file = nullptr;
-  if (compressed) {
-    static const char kPrefix[] = "gunzip -c ";
-    static const char kSuffix[] = " 2>/dev/null";
-    const std::size_t quotedCapacity = 4 * std::strlen(path) + 3;
-    const std::size_t commandBytes = sizeof kPrefix - 1 + quotedCapacity + sizeof kSuffix - 1;
-    char* command = static_cast<char*>(allocate(commandBytes));
-    std::memcpy(command, kPrefix, sizeof kPrefix - 1);
-    const int quoted = shellQuote(path, command + sizeof kPrefix - 1, quotedCapacity);
-    if (quoted >= 0) {
-      std::memcpy(command + sizeof kPrefix - 1 + quoted, kSuffix, sizeof kSuffix);
-      file = popen(command, "r");
-    }
-    release(command, commandBytes);
-  } else {
-    file = std::fopen(path, "r");
-  }
+  std::FILE* file = compressed ? openShellPipe("gunzip -c", path, "r") : std::fopen(path, "r");
   if (file == nullptr) return setError("can not read '%s'", path);
 
   // The reader takes 64 KiB blocks itself; a second buffer would only copy them again.

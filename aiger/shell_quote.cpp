@@ -7,6 +7,7 @@
 // single-quoted word, in which the shell interprets nothing. A single quote cannot appear
 // inside single quotes, so each one closes the quoted run, adds an escaped quote and opens
 // a new run: ' becomes '\''.
+#include <cstdio>
 #include <cstring>
 
 #include "aiger/aiger.hpp"
@@ -53,6 +54,25 @@ int shellQuote(const char* name, char* out, std::size_t capacity) {
   *cursor++ = '\'';
   *cursor = '\0';
   return static_cast<int>(needed);
+}
+
+std::FILE* AigStore::openShellPipe(const char* command, const char* path, const char* mode) {
+  static const char kSuffix[] = " 2>/dev/null";
+  const std::size_t commandLength = std::strlen(command);
+  // Quoting at most quadruples the name and adds two quotes and a terminator.
+  const std::size_t quotedCapacity = 4 * std::strlen(path) + 3;
+  const std::size_t bytes = commandLength + 1 + quotedCapacity + sizeof kSuffix - 1;
+  char* text = static_cast<char*>(allocate(bytes));
+  std::memcpy(text, command, commandLength);
+  text[commandLength] = ' ';
+  std::FILE* pipe = nullptr;
+  const int quoted = shellQuote(path, text + commandLength + 1, quotedCapacity);
+  if (quoted >= 0) {
+    std::memcpy(text + commandLength + 1 + quoted, kSuffix, sizeof kSuffix);
+    pipe = popen(text, mode);
+  }
+  release(text, bytes);
+  return pipe;
 }
 
 }  // namespace ZEFI

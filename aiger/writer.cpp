@@ -640,24 +640,7 @@ class PipeSignalIgnored {
 int AigStore::writeToPath(const char* path) {
   const bool compressed = hasSuffix(path, ".gz");
   const PipeSignalIgnored pipeSignalIgnored;
-  std::FILE* file = nullptr;
-  if (compressed) {
-    static const char kPrefix[] = "gzip -c > ";
-    static const char kSuffix[] = " 2>/dev/null";
-    // Quoting at most quadruples the name and adds two quotes and a terminator.
-    const std::size_t quotedCapacity = 4 * std::strlen(path) + 3;
-    const std::size_t commandBytes = sizeof kPrefix - 1 + quotedCapacity + sizeof kSuffix - 1;
-    char* command = static_cast<char*>(allocate(commandBytes));
-    std::memcpy(command, kPrefix, sizeof kPrefix - 1);
-    const int quoted = shellQuote(path, command + sizeof kPrefix - 1, quotedCapacity);
-    if (quoted >= 0) {
-      std::memcpy(command + sizeof kPrefix - 1 + quoted, kSuffix, sizeof kSuffix);
-      file = popen(command, "w");
-    }
-    release(command, commandBytes);
-  } else {
-    file = std::fopen(path, "w");
-  }
+  std::FILE* file = compressed ? openShellPipe("gzip -c >", path, "w") : std::fopen(path, "w");
   if (file == nullptr) return 0;
 
   // The writer hands over 64 KiB blocks itself; a second buffer would only copy them again.
