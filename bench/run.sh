@@ -94,6 +94,10 @@ generate aiger "$OUT/aig12m.aig" 5000 1000 2400 5000 3000 7
 generate aiger "$OUT/aig3m.aag" 5000 1000 600 5000 3000 6
 generate aiger "$OUT/aig12m.aag" 5000 1000 2400 5000 3000 7
 generate aiger-header "$OUT/inputs100m.aig" 100000000
+# Headers announcing what the file does not hold: a cut ASCII file and a binary one without
+# its gates. Reading them must fail without first making room for the announced counts.
+printf 'aag 200000000 100000000 0 0 100000000\n2\n' >"$OUT/cut100m.aag"
+printf 'aig 200000000 0 0 0 200000000\n' >"$OUT/cut200m.aig"
 
 # On a virtual machine whose host backs guest memory only once the guest touches it, the
 # first process to need more memory than the guest has used so far pays for the host's work
@@ -331,6 +335,21 @@ row H7 "aig header with 1e8 inputs: converted or refused" "status $s${msg:+: $ms
   "$(bool test "$s" = 0 -o "$s" = 1 -a -n "$msg")"
 row H7 "aig header with 1e8 inputs: time, memory" "${t}s, $(mib "$m") MiB" "< 0.5 s, < 64 MiB" \
   "$(bool awk -v a="$t" -v b="$m" 'BEGIN {exit !(a < 0.5 && b < 65536)}')"
+
+say "hostile: AIGER headers announcing 1e8 inputs and gates that the file does not hold"
+reset cut100m cut200m
+for ((i = 0; i <= RUNS; i++)); do
+  run cut100m "$AIGER" convert "$OUT/cut100m.aag" "$OUT/conv-cut.aig"
+  run cut200m "$AIGER" convert "$OUT/cut200m.aig" "$OUT/conv-cut.aig"
+done
+rm -f "$OUT/conv-cut.aig"
+for key in cut100m cut200m; do
+  t=$(median $key 1) m=$(median $key 2) s=$(worst_status $key)
+  msg=$(cat "$OUT/runs/$key.stdout" "$OUT/runs/$key.stderr" | head -c 200 | head -n 1)
+  row H8 "$key: $(cat "$OUT/${key}".a?g | head -n 1): refused, little time and memory" \
+    "status $s: ${msg:-no message}; ${t}s, $(mib "$m") MiB" "1 with a message; < 0.5 s, < 64 MiB" \
+    "$(bool awk -v s="$s" -v g="${#msg}" -v a="$t" -v b="$m" 'BEGIN {exit !(s == 1 && g > 0 && a < 0.5 && b < 65536)}')"
+done
 
 # ---------------------------------------------------------------- table
 echo
