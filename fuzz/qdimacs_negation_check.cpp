@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iostream>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -247,6 +248,44 @@ std::string compareWithReference(const std::string& bytes, bool ok, const Formul
   return {};
 }
 
+// An input stream that cannot seek and knows nothing of its length, like a pipe: the clause
+// count of the header is then a hint with nothing to cap it.
+class UnseekableBuffer : public std::streambuf {
+ public:
+  explicit UnseekableBuffer(const std::string& bytes) : bytes_(bytes) {}
+
+ protected:
+  int_type underflow() override {
+    if (at_ == bytes_.size()) return traits_type::eof();
+    return traits_type::to_int_type(bytes_[at_]);
+  }
+  int_type uflow() override {
+    if (at_ == bytes_.size()) return traits_type::eof();
+    return traits_type::to_int_type(bytes_[at_++]);
+  }
+
+ private:
+  const std::string& bytes_;
+  std::size_t at_ = 0;
+};
+
+std::string compareUnseekable(const std::string& bytes, bool ok, const Formula& formula) {
+  UnseekableBuffer buffer(bytes);
+  std::istream in(&buffer);
+  Formula unseekable;
+  const bool unseekableOk = unseekable.readQdimacs(in);
+  if (unseekableOk != ok || unseekable.error != formula.error) {
+    return "read from an unseekable stream, the answer is \"" + unseekable.error +
+           "\" instead of \"" + formula.error + "\"";
+  }
+  if (!ok) return {};
+  if (unseekable.maxVar != formula.maxVar || unseekable.prefix != formula.prefix ||
+      !(unseekable.clauses == formula.clauses)) {
+    return "read from an unseekable stream, the formula differs";
+  }
+  return {};
+}
+
 // The negation of a small input, checked by truth tables: under every assignment of the
 // input's clause variables, unit propagation over the output clauses (which fixes every gate
 // variable once the inputs are fixed) must end in a conflict exactly when the input matrix
@@ -365,6 +404,9 @@ std::string checkQdimacsNegation(const std::uint8_t* data, std::size_t size) {
     return "reader succeeded but left an error text: " + input.error;
   }
   if (std::string failure = compareWithReference(bytes, read, input); !failure.empty()) {
+    return failure;
+  }
+  if (std::string failure = compareUnseekable(bytes, read, input); !failure.empty()) {
     return failure;
   }
   if (!read) return {};
