@@ -44,8 +44,11 @@ AIGER=$BIN/app/zefi-aiger
 [ -x "$ZEFI" ] && [ -x "$AIGER" ] || fatal "no zefi or zefi-aiger in $BIN/app"
 
 say "building the generator"
-cmake -S "$ROOT/bench" -B "$OUT/tool" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-  cmake --build "$OUT/tool" >/dev/null || fatal "generator build failed"
+# (A scratch directory last used from another checkout is configured afresh.)
+cmake -S "$ROOT/bench" -B "$OUT/tool" -DCMAKE_BUILD_TYPE=Release >/dev/null 2>&1 ||
+  { rm -rf "$OUT/tool" && cmake -S "$ROOT/bench" -B "$OUT/tool" -DCMAKE_BUILD_TYPE=Release >/dev/null; } ||
+  fatal "generator configuration failed"
+cmake --build "$OUT/tool" >/dev/null || fatal "generator build failed"
 GEN=$OUT/tool/zefi-bench
 
 if ! command -v berkeley-abc >/dev/null 2>&1; then
