@@ -6,10 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -103,23 +104,81 @@ bool ciRequiresTools() {
   return ci != nullptr && *ci != '\0';
 }
 
+// Removes terminal colour sequences (ESC [ digits-and-semicolons letter). Written by hand:
+// GCC 12 reports false maybe-uninitialized warnings inside std::regex at -O2.
 std::string stripEscapes(const std::string& text) {
-  static const std::regex escape("\x1b\\[[0-9;]*[A-Za-z]");
-  return std::regex_replace(text, escape, "");
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+      std::size_t j = i + 2;
+      while (j < text.size() &&
+             (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == ';'))
+        ++j;
+      if (j < text.size() && std::isalpha(static_cast<unsigned char>(text[j]))) {
+        i = j;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
 }
+
+namespace {
+
+// Reads "<label> =" followed by blanks and a decimal number, from position at; moves at past
+// the number. With slash set, the label is followed by a second number after "/" and blanks.
+bool readLabelled(const std::string& text, std::size_t& at, const char* label,
+                  std::uint32_t& value) {
+  const std::size_t found = text.find(label, at);
+  if (found == std::string::npos) return false;
+  std::size_t i = found + std::strlen(label);
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (i == text.size() || text[i] != '=') return false;
+  ++i;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  std::uint64_t number = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    number = number * 10 + static_cast<unsigned>(text[i] - '0');
+    ++i;
+  }
+  value = static_cast<std::uint32_t>(number);
+  at = i;
+  return true;
+}
+
+bool readAfterSlash(const std::string& text, std::size_t& at, std::uint32_t& value) {
+  if (at >= text.size() || text[at] != '/') return false;
+  std::size_t i = at + 1;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  std::uint64_t number = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    number = number * 10 + static_cast<unsigned>(text[i] - '0');
+    ++i;
+  }
+  value = static_cast<std::uint32_t>(number);
+  at = i;
+  return true;
+}
+
+}  // namespace
 
 std::optional<AbcStats> abcStats(const std::string& aigerPath, std::string& diagnostics) {
   const RunResult result = run({"berkeley-abc", "-q", "read_aiger " + aigerPath + "; print_stats"});
   diagnostics = stripEscapes(result.out) + stripEscapes(result.err);
   // The statistics line reads like "name : i/o =    5/    1  lat =   10  and =     52  lev = 21".
-  static const std::regex line(R"(i/o =\s*(\d+)/\s*(\d+)\s+lat =\s*(\d+)\s+and =\s*(\d+))");
-  std::smatch match;
-  if (result.status != 0 || !std::regex_search(diagnostics, match, line)) return std::nullopt;
+  if (result.status != 0) return std::nullopt;
   AbcStats stats;
-  stats.inputs = static_cast<std::uint32_t>(std::stoul(match[1]));
-  stats.outputs = static_cast<std::uint32_t>(std::stoul(match[2]));
-  stats.latches = static_cast<std::uint32_t>(std::stoul(match[3]));
-  stats.ands = static_cast<std::uint32_t>(std::stoul(match[4]));
+  std::size_t at = 0;
+  if (!readLabelled(diagnostics, at, "i/o", stats.inputs) ||
+      !readAfterSlash(diagnostics, at, stats.outputs) ||
+      !readLabelled(diagnostics, at, "lat", stats.latches) ||
+      !readLabelled(diagnostics, at, "and", stats.ands)) {
+    return std::nullopt;
+  }
   return stats;
 }
 
