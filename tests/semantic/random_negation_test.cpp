@@ -1,6 +1,6 @@
 // zefi against depqbf on seeded random closed QBFs: the negation must flip every answer.
 //
-// Each instance quantifies each variable once in alternating blocks (one to five blocks,
+// Each instance quantifies each variable once in alternating blocks (one to six blocks,
 // either quantifier outermost), may leave some variables free, and has clauses of random
 // widths and signs, including empty clauses, repeated and complementary literals, and
 // empty matrices. ZEFI_SEMANTIC_SEED and ZEFI_SEMANTIC_COUNT replay or widen a run.
@@ -43,7 +43,8 @@ class Random {
 Qdimacs randomQbf(std::uint64_t seed) {
   Random random(seed);
   Qdimacs qbf;
-  const std::uint32_t variables = random.below(9);  // 0 .. 8
+  // Mostly tiny instances, one in eight of medium size for longer gate chains.
+  const std::uint32_t variables = random.chance(8) ? 9 + random.below(8) : random.below(9);
 
   // Quantification order differs from numbering so that order preservation is visible.
   std::vector<std::uint32_t> order;
@@ -57,7 +58,7 @@ Qdimacs randomQbf(std::uint64_t seed) {
 
   if (!order.empty()) {
     const std::uint32_t blocks =
-        1 + random.below(std::min<std::uint32_t>(5, static_cast<std::uint32_t>(order.size())));
+        1 + random.below(std::min<std::uint32_t>(6, static_cast<std::uint32_t>(order.size())));
     // Block boundaries: blocks - 1 distinct cut points among the gaps between variables.
     std::vector<bool> cut(order.size(), false);
     for (std::uint32_t made = 1; made < blocks;) {
@@ -153,7 +154,9 @@ TEST_F(RandomNegation, EveryAnswerFlipsAndDepqbfAcceptsTheOutputAsWritten) {
 
   for (std::uint64_t seed = firstSeed; seed < firstSeed + count; ++seed) {
     const Qdimacs input = randomQbf(seed);
-    const std::string inputText = input.toText();
+    // Half the inputs join each block on one line as most files do, half give each
+    // variable its own line as zefi itself writes.
+    const std::string inputText = input.toText(seed % 2 == 0);
     const fs::path inputFile = scratch.path() / "random.qdimacs";
     const fs::path closedFile = scratch.path() / "random-closed.txt";
     const fs::path outputFile = scratch.path() / "random.inverted.qdimacs";
