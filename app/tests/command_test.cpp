@@ -350,6 +350,25 @@ TEST_F(ZefiCommand, DevNullIsAnEmptyInput) {
   EXPECT_FALSE(fs::exists("/dev/null.inverted.qdimacs"));
 }
 
+// Root reads every file, so as root the case runs as the unprivileged user "nobody".
+TEST_F(ZefiCommand, InputWithoutReadPermissionIsNotOpen) {
+  put("secret.qdimacs", kExampleInput);
+  ::chmod(at("secret.qdimacs").c_str(), 0);
+  std::vector<std::string> argv = {ZEFI_BINARY, "secret.qdimacs"};
+  if (::geteuid() == 0) {
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no setpriv to drop root";
+    ::chmod(dir.path().c_str(), 0777);  // nobody may enter, and finds the file unreadable
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+  }
+  const Names before = entries(dir.path());
+  const Outcome outcome = run(dir.path(), argv);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(outcome.out, "Error: QBF File not open.\n");
+  EXPECT_EQ(outcome.status, 30);
+  EXPECT_EQ(entries(dir.path()), before);
+}
+
 TEST_F(ZefiCommand, FifoWhoseWriterClosesAtOnceIsAnEmptyInput) {
   ASSERT_EQ(::mkfifo(at("p.qdimacs").c_str(), 0600), 0);
   const std::string fifo = at("p.qdimacs").string();
