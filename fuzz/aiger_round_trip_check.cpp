@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -351,6 +352,45 @@ unsigned namesAndComments(const AigStore& store) {
   return count;
 }
 
+// The stdio writer must send the same bytes as the callback writer.
+std::string checkWriteToFile(AigStore& store, AigWriteMode mode, const std::string& text) {
+  char* buffer = nullptr;
+  std::size_t length = 0;
+  std::FILE* file = open_memstream(&buffer, &length);
+  if (file == nullptr) return {};
+  const int written = store.writeToFile(mode, file);
+  std::fclose(file);
+  const std::string bytes(buffer, length);
+  std::free(buffer);
+  if (written != 1) return "writeToFile fails on a memory stream";
+  if (bytes != text) return "writeToFile writes other bytes than write";
+  return {};
+}
+
+// The stdio reader must come to the same verdict and the same graph as the callback reader.
+std::string checkReadFromFile(CountingMemory& memory, const char* error, AigStore& store,
+                              const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return {};
+  std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
+  if (file == nullptr) return {};
+  Store copy(memory);
+  const char* fileError = copy->readFromFile(file);
+  std::fclose(file);
+  if ((error == nullptr) != (fileError == nullptr) ||
+      (error != nullptr && std::strcmp(error, fileError) != 0)) {
+    return "readFromFile answers \"" + std::string(fileError ? fileError : "") +
+           "\" where read answers \"" + std::string(error ? error : "") + "\"";
+  }
+  if (error != nullptr) return {};
+  std::string expected;
+  std::string actual;
+  if (!writeBytes(store, ascii, expected) || !writeBytes(*copy, ascii, actual) ||
+      actual != expected) {
+    return "readFromFile reads another graph than read";
+  }
+  return {};
+}
+
 // The round trip of a store that passed its check, through both forms.
 std::string roundTripStore(CountingMemory& memory, AigStore& original) {
   const Counts read = countsOf(original);
@@ -360,6 +400,9 @@ std::string roundTripStore(CountingMemory& memory, AigStore& original) {
   if (!writeBytes(original, ascii, asciiText)) return "ASCII write into a growing sink fails";
   if (!(countsOf(original) == read)) return "ASCII write changes the store";
   if (std::string failure = checkWriteToString(original, ascii, asciiText); !failure.empty()) {
+    return "ASCII: " + failure;
+  }
+  if (std::string failure = checkWriteToFile(original, ascii, asciiText); !failure.empty()) {
     return "ASCII: " + failure;
   }
   std::string strippedAscii;
@@ -403,6 +446,9 @@ std::string roundTripStore(CountingMemory& memory, AigStore& original) {
   if (std::string failure = checkWriteToString(original, 0, binaryText); !failure.empty()) {
     return "binary: " + failure;
   }
+  if (std::string failure = checkWriteToFile(original, 0, binaryText); !failure.empty()) {
+    return "binary: " + failure;
+  }
   {
     std::string second;
     if (!writeBytes(original, 0, second) || second != binaryText) {
@@ -436,6 +482,10 @@ std::string roundTrip(CountingMemory& memory, const std::uint8_t* data, std::siz
     MemorySource source{data, size, 0};
     const char* error = original->read(&source, MemorySource::get);
     if (std::string failure = compareWithReference(error, *original, data, size);
+        !failure.empty()) {
+      return failure;
+    }
+    if (std::string failure = checkReadFromFile(memory, error, *original, data, size);
         !failure.empty()) {
       return failure;
     }
