@@ -41,7 +41,7 @@ else
 fi
 ZEFI=$BIN/app/zefi
 AIGER=$BIN/app/zefi-aiger
-[ -x "$ZEFI" ] && [ -x "$AIGER" ] || fatal "no zefi or zefi-aiger in $BIN/app"
+if [ ! -x "$ZEFI" ] || [ ! -x "$AIGER" ]; then fatal "no zefi or zefi-aiger in $BIN/app"; fi
 
 say "building the generator"
 # (A scratch directory last used from another checkout is configured afresh.)
