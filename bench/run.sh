@@ -32,7 +32,7 @@ LOAD_START=$(cut -d' ' -f1 /proc/loadavg)
 if le 1.0 "$LOAD_START"; then say "warning: load average $LOAD_START; other work skews the figures"; fi
 
 if [ -n "${ZEFI_BIN:-}" ]; then
-  BIN=$(cd "$ZEFI_BIN" && pwd)
+  BIN=$(cd "$ZEFI_BIN" 2>/dev/null && pwd) || fatal "no directory $ZEFI_BIN"
 else
   say "building the release preset (zefi, zefi-aiger)"
   (cd "$ROOT" && cmake --preset release >/dev/null &&
