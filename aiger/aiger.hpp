@@ -186,9 +186,10 @@ class AigStore {
   // Check steps.
   void checkNextStates();
   void checkOutputs();
-  void checkAndOperands();
+  // Returns whether every gate uses only gates stored before it (then no cycle is possible).
+  bool checkAndOperands();
   void checkOperand(AigLiteral operand, AigLiteral lhs);
-  void checkCycles();
+  void checkCycles(bool gatesInOrder);
 
   friend struct AigReader;
   friend struct AigWriter;

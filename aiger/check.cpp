@@ -2,6 +2,7 @@
 // gate is defined, and no AND gate depends on itself. The first problem found, in a fixed
 // order, becomes the store's error text.
 #include <cstdint>
+#include <initializer_list>
 
 #include "aiger/aiger.hpp"
 
@@ -11,8 +12,8 @@ const char* AigStore::check() {
   if (error != nullptr) return error;
   checkNextStates();
   checkOutputs();
-  checkAndOperands();
-  checkCycles();
+  const bool gatesInOrder = checkAndOperands();
+  checkCycles(gatesInOrder);
   return error;
 }
 
@@ -34,13 +35,24 @@ void AigStore::checkOutputs() {
   }
 }
 
-void AigStore::checkAndOperands() {
-  if (error != nullptr) return;
+bool AigStore::checkAndOperands() {
+  if (error != nullptr) return false;
+  bool inOrder = true;
   for (std::uint32_t position = 0; position < andCount && error == nullptr; ++position) {
     const AigAnd& gate = ands[position];
     checkOperand(gate.rhs0, gate.lhs);
     checkOperand(gate.rhs1, gate.lhs);
+    if (!inOrder) continue;
+    // In order: the gate is its variable's one definition, and each operand is a constant,
+    // an input, a latch or a gate stored earlier.
+    const AigVariable* self = variableEntry(gate.lhs >> 1);
+    inOrder = self != nullptr && self->isAnd && self->index == position;
+    for (const AigLiteral operand : {gate.rhs0, gate.rhs1}) {
+      const AigVariable* entry = variableEntry(operand >> 1);
+      if (entry != nullptr && entry->isAnd && entry->index >= position) inOrder = false;
+    }
   }
+  return inOrder;
 }
 
 void AigStore::checkOperand(AigLiteral operand, AigLiteral lhs) {
@@ -53,8 +65,17 @@ void AigStore::checkOperand(AigLiteral operand, AigLiteral lhs) {
 // operands are being explored; reaching the separator finishes that gate. Starts are tried
 // in ascending variable order and rhs1 is pushed last, so it is explored first: this fixes
 // which gate of a cycle is named.
-void AigStore::checkCycles() {
+void AigStore::checkCycles(bool gatesInOrder) {
   if (error != nullptr) return;
+  if (gatesInOrder) {
+    // Every path through the gates leads to earlier ones, so none comes back: the search
+    // would only set the marks it leaves behind.
+    for (std::uint32_t position = 0; position < andCount; ++position) {
+      variableEntry(ands[position].lhs >> 1)->mark = 1;
+    }
+    release(nullptr, 0);  // the search's stack, never needed, is handed back all the same
+    return;
+  }
 
   std::uint32_t* stack = nullptr;
   std::size_t size = 0;

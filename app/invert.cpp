@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -89,13 +90,9 @@ class NegationGraph {
     }
     reportCheck(*store_);
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
-      const GateClauses clauses = gateClauses(store_->ands[i]);
-      clauseCount_ += clauses.count;
-      for (unsigned c = 0; c < clauses.count; ++c) {
-        for (const Literal literal : clauses[c]) {
-          if (variableOf(literal) > outputMaxVar_) outputMaxVar_ = variableOf(literal);
-        }
-      }
+      const GateClauseSummary summary = gateClauseSummary(store_->ands[i]);
+      clauseCount_ += summary.count;
+      outputMaxVar_ = std::max(outputMaxVar_, summary.largestVariable);
     }
     clauseCount_ += 1;  // the unit clause n
   }
@@ -110,7 +107,8 @@ class NegationGraph {
     }
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
       const GateClauses clauses = gateClauses(store_->ands[i]);
-      for (unsigned c = 0; c < clauses.count; ++c) writer.clause(clauses[c]);
+      const std::span<const Literal> lines[] = {clauses[0], clauses[1], clauses[2]};
+      writer.clauseGroup(std::span(lines, clauses.count));
     }
     const Literal unit = makeLiteral(n_, false);
     writer.clause(std::span<const Literal>(&unit, 1));

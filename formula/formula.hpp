@@ -70,6 +70,9 @@ class QdimacsWriter {
   void header(std::uint64_t maxVar, std::uint64_t clauseCount);  // "p cnf M C"
   void quantifier(QuantifierKind kind, std::uint32_t variable);  // "e v 0"; None: nothing
   void clause(std::span<const Literal> literals);                // "l1 l2 0"
+  // Several short clauses over a few variables (the clauses of one AND gate name three
+  // variables seven times): the same lines as clause() for each, each variable formatted once.
+  void clauseGroup(std::span<const std::span<const Literal>> clauses);
   // Hands the buffer to the stream and flushes it; true when the stream took everything.
   bool finish();
 

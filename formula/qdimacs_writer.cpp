@@ -127,6 +127,57 @@ void QdimacsWriter::clause(std::span<const Literal> literals) {
   used_ = used + 2;
 }
 
+void QdimacsWriter::clauseGroup(std::span<const std::span<const Literal>> clauses) {
+  // A variable takes at most 10 digits; with its sign and the blank after it, 12 bytes. The
+  // digits are copied as a fixed 16-byte block, so the room asked for has that much slack.
+  constexpr std::size_t kLiteralRoom = 12;
+  constexpr std::size_t kCopySlack = 16;
+  constexpr unsigned kSlots = 4;
+  struct Formatted {
+    std::uint32_t variable;
+    std::uint32_t length;
+    char digits[16];
+  };
+
+  std::size_t literals = 0;
+  for (const std::span<const Literal> clause : clauses) literals += clause.size();
+  const std::size_t room = literals * kLiteralRoom + 2 * clauses.size() + kCopySlack;
+  if (room > kBufferSize / 2) {  // not short after all
+    for (const std::span<const Literal> clause : clauses) this->clause(clause);
+    return;
+  }
+  if (buffer_.size() - used_ < room) drain();
+
+  Formatted slots[kSlots];
+  unsigned filled = 0;
+  char* p = buffer_.data() + used_;
+  for (const std::span<const Literal> clause : clauses) {
+    for (const Literal literal : clause) {
+      const std::uint32_t variable = variableOf(literal);
+      unsigned slot = 0;
+      while (slot < filled && slots[slot].variable != variable) ++slot;
+      if (slot == filled) {
+        if (filled == kSlots)
+          slot = kSlots - 1;  // more variables than slots: reuse the last
+        else
+          ++filled;
+        slots[slot].variable = variable;
+        slots[slot].length = static_cast<std::uint32_t>(putDecimal(slots[slot].digits, variable) -
+                                                        slots[slot].digits);
+      }
+      *p = '-';
+      p += isNegated(literal) ? 1 : 0;
+      std::memcpy(p, slots[slot].digits, sizeof slots[slot].digits);
+      p += slots[slot].length;
+      *p++ = ' ';
+    }
+    p[0] = '0';
+    p[1] = '\n';
+    p += 2;
+  }
+  used_ = static_cast<std::size_t>(p - buffer_.data());
+}
+
 bool QdimacsWriter::finish() {
   drain();
   if (!failed_ && out_.good()) out_.flush();

@@ -120,6 +120,23 @@ GateClauses gateClauses(const AigAnd& gate) {
   return result;
 }
 
+GateClauseSummary gateClauseSummary(const AigAnd& gate) {
+  const AigLiteral rhs0 = gate.rhs0;
+  const AigLiteral rhs1 = gate.rhs1;
+  GateClauseSummary summary;
+  if (rhs0 == kTrue && rhs1 == kTrue) return summary;
+  summary.largestVariable = variableOf(gate.lhs);
+  if (rhs0 == kFalse || rhs1 == kFalse) {
+    summary.count = 1;
+    return summary;
+  }
+  // One clause per non-constant distinct operand, and the clause that holds them all.
+  summary.count = 1 + (rhs0 != kTrue ? 1 : 0) + (rhs1 != kTrue && rhs1 != rhs0 ? 1 : 0);
+  if (rhs0 != kTrue) summary.largestVariable = std::max(summary.largestVariable, variableOf(rhs0));
+  if (rhs1 != kTrue) summary.largestVariable = std::max(summary.largestVariable, variableOf(rhs1));
+  return summary;
+}
+
 void encodeDefinitions(const ClauseIndex& index, const std::vector<std::uint32_t>& inputVariables,
                        const std::vector<std::uint32_t>& outputVariables,
                        std::uint32_t firstFreshVariable, Formula& output) {

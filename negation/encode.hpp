@@ -29,6 +29,14 @@ struct GateClauses {
 };
 GateClauses gateClauses(const AigAnd& gate);
 
+// How many clauses gateClauses(gate) holds and the largest variable in them (0 when none),
+// without building them: what a header needs to know before the clauses are written.
+struct GateClauseSummary {
+  unsigned count = 0;
+  std::uint32_t largestVariable = 0;
+};
+GateClauseSummary gateClauseSummary(const AigAnd& gate);
+
 // Builds the graph in a store of its own, runs the consistency check (a problem is printed
 // as an "AIGER ERROR: " line and does not stop the encoding), and replaces output's clauses
 // by the clauses of every gate in order of creation; output.maxVar becomes the largest

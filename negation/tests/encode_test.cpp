@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "negation/tests/test_support.hpp"
 
 namespace ZEFI {
@@ -266,6 +268,20 @@ TEST_P(GateClausesTable, FoldsConstantsAndDropsRepeatedLiterals) {
   const GateClauses clauses = gateClauses(AigAnd{c.gate[0], c.gate[1], c.gate[2]});
   EXPECT_EQ(signedClauses(clauses), c.clauses);
   EXPECT_LE(clauses.count, 3u);
+}
+
+// The summary that sizes a header must agree with the clauses that are then written.
+TEST_P(GateClausesTable, SummaryCountsTheClausesAndTheirLargestVariable) {
+  const GateCase& c = GetParam();
+  const AigAnd gate{c.gate[0], c.gate[1], c.gate[2]};
+  const GateClauses clauses = gateClauses(gate);
+  std::uint32_t largest = 0;
+  for (unsigned k = 0; k < clauses.count; ++k) {
+    for (const Literal literal : clauses[k]) largest = std::max(largest, variableOf(literal));
+  }
+  const GateClauseSummary summary = gateClauseSummary(gate);
+  EXPECT_EQ(summary.count, clauses.count);
+  EXPECT_EQ(summary.largestVariable, largest);
 }
 
 INSTANTIATE_TEST_SUITE_P(
