@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <fstream>
 #include <random>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -168,6 +169,42 @@ TEST(QdimacsWriterTest, FinishReportsStreamsThatDidNotTakeEverything) {
   std::ofstream nowhere("/nonexistent/dir/out.qdimacs");
   f.writeQdimacs(nowhere);
   EXPECT_TRUE(nowhere.fail());
+}
+
+// A group of clauses is written exactly as its clauses one by one, whatever the number of
+// distinct variables (more than the writer keeps formatted), empty clauses and groups that
+// cross the buffer's end included.
+TEST(QdimacsWriterTest, ClauseGroupWritesTheSameBytesAsSingleClauses) {
+  std::mt19937 random(7);
+  std::ostringstream grouped;
+  std::ostringstream single;
+  {
+    QdimacsWriter byGroup(grouped);
+    QdimacsWriter oneByOne(single);
+    for (int group = 0; group < 200000; ++group) {
+      std::vector<std::vector<Literal>> clauses(random() % 4);
+      const std::uint32_t spread = group % 3 == 0 ? 2147483647u : 1u + random() % 8;
+      for (auto& clause : clauses) {
+        clause.resize(random() % 4);
+        for (Literal& literal : clause) {
+          literal = makeLiteral(1 + random() % spread, random() % 2 == 1);
+        }
+      }
+      std::vector<std::span<const Literal>> spans(clauses.begin(), clauses.end());
+      byGroup.clauseGroup(spans);
+      for (const auto& clause : clauses) oneByOne.clause(clause);
+    }
+    std::vector<Literal> wide(20000);
+    for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = makeLiteral(1 + i, i % 2 == 0);
+    const std::span<const Literal> wideGroup[] = {wide, wide};
+    byGroup.clauseGroup(wideGroup);
+    oneByOne.clause(wide);
+    oneByOne.clause(wide);
+    ASSERT_TRUE(byGroup.finish());
+    ASSERT_TRUE(oneByOne.finish());
+  }
+  EXPECT_GT(single.str().size(), std::size_t{2} << 20);  // several buffers' worth
+  EXPECT_EQ(grouped.str(), single.str());
 }
 
 TEST(TextRenderersTest, ExactForms) {
