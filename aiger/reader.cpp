@@ -11,6 +11,7 @@
 // (so the stream is left exactly where a byte-by-byte read would leave it), and the path
 // variant, whose stream nobody else sees, reads 64 KiB blocks. Messages, line numbers and
 // byte positions are the same on every path.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,8 @@
 namespace ZEFI {
 
 namespace {
+
+constexpr std::uint32_t kReservedRecords = std::uint32_t{1} << 18;
 
 constexpr std::size_t kReadBufferBytes = 64 * 1024;
 
@@ -193,7 +196,13 @@ class AigReader::Parser {
     if (!isAscii_ && inputs_ + latches_ + ands_ != maxVariable_) {
       return fail("line %u: invalid maximal variable index", lineNumber_);
     }
-    store_.reserve(maxVariable_, inputs_, latches_, outputs_, ands_);
+    // Counts of records that take bytes of the file are a hint until those bytes arrive: a
+    // tiny file announcing a hundred million gates must not cost gigabytes up front, so at
+    // most kReservedRecords are reserved and larger files grow by doubling. Inputs of the
+    // binary form take no bytes; they are all made below, so they are reserved in full.
+    const auto hint = [](std::uint32_t count) { return std::min(count, kReservedRecords); };
+    store_.reserve(maxVariable_, isAscii_ ? hint(inputs_) : inputs_, hint(latches_), hint(outputs_),
+                   hint(ands_));
 
     for (std::uint32_t k = 0; k < inputs_; ++k) {
       AigLiteral literal = 2 * (k + 1);

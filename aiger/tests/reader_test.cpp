@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "aiger/tests/aiger_io_support.hpp"
+#include "aiger/tests/store_test_support.hpp"
 
 namespace ZEFI {
 namespace {
@@ -332,6 +333,53 @@ TEST(Reader, LongNamesAndCommentsGrowTheTextBuffer) {
   EXPECT_EQ(std::string(s->inputs[0].name), name);
   EXPECT_EQ(commentsOf(s), (std::vector<std::string>{comment, "short"}));
   s->destroy();
+}
+
+}  // namespace
+}  // namespace ZEFI
+
+namespace ZEFI {
+namespace {
+
+// Counts that a header announces but the file does not hold cost no memory up front.
+TEST(AigReaderMemory, AnnouncedCountsAreNotReservedBeforeTheirBytesArrive) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"aag 200000000 100000000 0 0 100000000\n", "line 2: expected literal"},
+      {"aig 200000000 0 0 0 200000000\n", "character 30: unexpected end of file"},
+      {"aag 4294967295 0 100000000 100000000 100000000\n", "line 2: expected literal"},
+  };
+  for (const auto& c : cases) {
+    CountingMemory memory;
+    AigStore* store = memory.createStore();
+    StringGet get{c.text};
+    const char* result = store->read(&get, StringGet::get);
+    EXPECT_STREQ(result, c.message) << c.text;
+    EXPECT_LT(memory.peakBytes, std::size_t{64} << 20) << c.text;
+    store->destroy();
+    EXPECT_TRUE(memory.faults.empty()) << c.text;
+    EXPECT_EQ(memory.liveBytes, 0u) << c.text;
+  }
+}
+
+// A file with more records than are reserved up front reads completely all the same.
+TEST(AigReaderMemory, FilesLargerThanTheReservationGrowAndReadCompletely) {
+  AigStore* original = AigStore::createDefault();
+  RandomGraphOptions options;
+  options.ands = 300000;
+  buildRandomGraph(original, 11, options);
+  for (const AigWriteMode mode : {AigWriteMode{0}, ascii}) {
+    const std::string text = writeWithCallback(original, mode);
+    AigStore* back = AigStore::createDefault();
+    StringGet get{text};
+    ASSERT_EQ(back->read(&get, StringGet::get), nullptr);
+    EXPECT_EQ(back->andCount, original->andCount);
+    EXPECT_EQ(writeWithCallback(back, mode), text);
+    back->destroy();
+  }
+  original->destroy();
 }
 
 }  // namespace
