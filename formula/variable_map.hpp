@@ -8,11 +8,16 @@
 
 namespace ZEFI {
 
-// Open-addressing hash map keyed by variable index (any value 1 .. 2^32-1; a formula never
-// uses 0, which marks an empty slot, but 0 is kept correctly in a side entry all the same).
-// Expected O(1) lookup and insertion, memory proportional to the number of entries (never to the
-// size of the largest key), and the keys in ascending order on request. It takes the place of an
-// ordered map: ordered walks go through sortedKeys().
+// Map keyed by variable index (any value 1 .. 2^32-1; a formula never uses 0, which marks an
+// empty slot, but 0 is kept correctly in a side entry all the same). Expected O(1) lookup and
+// insertion, memory proportional to the number of entries (never to the size of the largest
+// key), and the keys in ascending order on request. It takes the place of an ordered map:
+// ordered walks go through sortedKeys().
+//
+// Real formulas number their variables densely from 1, so small keys live in a plain array
+// indexed by the key (one cache line serves neighbouring variables) and only keys beyond it in
+// an open-addressing hash table. The array covers at most a few times as many keys as the map
+// holds, so sparse or hostile keys cost memory only for what they use.
 template <class Value>
 class VariableMap {
  public:
@@ -36,11 +41,19 @@ class VariableMap {
     std::uint32_t key;  // 0 marks an empty slot
     Value value;
   };
+  struct DenseEntry {
+    bool present;
+    Value value;
+  };
   std::size_t slotOf(std::uint32_t variable) const;
   void grow();
-  std::vector<Slot> slots_;  // power-of-two size, at most half full
-  unsigned shift_ = 64;      // 64 - log2(slots_.size())
-  std::size_t size_ = 0;     // entries, the side entry of key 0 included
+  // Widens the array so that it covers variable, when that keeps it dense; true when it does.
+  bool widenDense(std::uint32_t variable);
+  std::vector<DenseEntry> dense_;  // entries of keys 0 .. dense_.size() - 1
+  std::vector<Slot> slots_;        // power-of-two size, at most half full
+  unsigned shift_ = 64;            // 64 - log2(slots_.size())
+  std::size_t size_ = 0;           // entries, the side entry of key 0 included
+  std::size_t hashed_ = 0;         // entries in slots_
   bool hasZero_ = false;
   Value zeroValue_{};
 };

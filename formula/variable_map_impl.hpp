@@ -21,6 +21,10 @@ bool VariableMap<Value>::contains(std::uint32_t variable) const {
 
 template <class Value>
 const Value* VariableMap<Value>::find(std::uint32_t variable) const {
+  if (variable < dense_.size()) {
+    const DenseEntry& entry = dense_[variable];
+    return entry.present ? &entry.value : nullptr;
+  }
   if (variable == 0) return hasZero_ ? &zeroValue_ : nullptr;
   if (slots_.empty()) return nullptr;
   const std::size_t mask = slots_.size() - 1;
@@ -38,6 +42,14 @@ Value* VariableMap<Value>::find(std::uint32_t variable) {
 
 template <class Value>
 std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
+  if (variable < dense_.size() || widenDense(variable)) {
+    DenseEntry& entry = dense_[variable];
+    if (entry.present) return {&entry.value, false};
+    entry.present = true;
+    entry.value = Value();
+    ++size_;
+    return {&entry.value, true};
+  }
   if (variable == 0) {
     if (hasZero_) return {&zeroValue_, false};
     hasZero_ = true;
@@ -45,7 +57,7 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
     ++size_;
     return {&zeroValue_, true};
   }
-  if ((size_ + 1) * 2 > slots_.size()) grow();  // size_ may count key 0: harmless
+  if ((hashed_ + 1) * 2 > slots_.size()) grow();
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = slotOf(variable);; i = (i + 1) & mask) {
     Slot& slot = slots_[i];
@@ -54,6 +66,7 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
       slot.key = variable;
       slot.value = Value();
       ++size_;
+      ++hashed_;
       return {&slot.value, true};
     }
   }
@@ -61,6 +74,10 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
 
 template <class Value>
 void VariableMap<Value>::prefetch(std::uint32_t variable) const {
+  if (variable < dense_.size()) {
+    __builtin_prefetch(dense_.data() + variable);
+    return;
+  }
   if (slots_.empty()) return;
   __builtin_prefetch(slots_.data() + slotOf(variable));
 }
@@ -72,10 +89,13 @@ Value& VariableMap<Value>::operator[](std::uint32_t variable) {
 
 template <class Value>
 void VariableMap<Value>::clear() {
+  dense_.clear();
+  dense_.shrink_to_fit();
   slots_.clear();
   slots_.shrink_to_fit();
   shift_ = 64;
   size_ = 0;
+  hashed_ = 0;
   hasZero_ = false;
 }
 
@@ -83,12 +103,65 @@ template <class Value>
 std::vector<std::uint32_t> VariableMap<Value>::sortedKeys() const {
   std::vector<std::uint32_t> keys;
   keys.reserve(size_);
+  // Every key below the array's end lives in the array, so its keys, in index order, come
+  // first; only the hashed keys beyond it need sorting.
+  for (std::size_t key = 0; key < dense_.size(); ++key) {
+    if (dense_[key].present) keys.push_back(static_cast<std::uint32_t>(key));
+  }
+  const std::size_t denseKeys = keys.size();
   if (hasZero_) keys.push_back(0);
   for (const Slot& slot : slots_) {
     if (slot.key != 0) keys.push_back(slot.key);
   }
-  std::sort(keys.begin(), keys.end());
+  std::sort(keys.begin() + static_cast<std::ptrdiff_t>(denseKeys), keys.end());
   return keys;
+}
+
+template <class Value>
+bool VariableMap<Value>::widenDense(std::uint32_t variable) {
+  // The array may cover up to four keys per entry (the new one counted) beyond a small floor
+  // that every formula may use; it at least doubles each time, so widening costs amortised
+  // O(1) per entry, and the hashed entries it takes over move once per widening.
+  constexpr std::uint64_t kFloor = 1024;
+  const std::uint64_t allowed = kFloor + 4 * (std::uint64_t{size_} + 1);
+  if (variable >= allowed) return false;
+  const std::uint64_t wanted =
+      std::min(allowed, std::max<std::uint64_t>(2 * dense_.size(), std::uint64_t{variable} + 1));
+  dense_.resize(static_cast<std::size_t>(wanted), DenseEntry{false, Value()});
+  if (hasZero_) {
+    dense_[0] = DenseEntry{true, zeroValue_};
+    hasZero_ = false;
+  }
+  if (!slots_.empty()) {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    std::size_t kept = 0;
+    for (const Slot& slot : old) {
+      if (slot.key == 0) continue;
+      if (slot.key < dense_.size()) {
+        dense_[slot.key] = DenseEntry{true, slot.value};
+      } else {
+        ++kept;
+      }
+    }
+    // Rehash what stays beyond the array into a table sized for it.
+    shift_ = 64;
+    hashed_ = kept;
+    if (kept > 0) {
+      std::size_t capacity = 16;
+      while (capacity < 2 * (kept + 1)) capacity *= 2;
+      slots_.assign(capacity, Slot{0, Value()});
+      shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
+      const std::size_t mask = capacity - 1;
+      for (const Slot& slot : old) {
+        if (slot.key == 0 || slot.key < dense_.size()) continue;
+        std::size_t i = slotOf(slot.key);
+        while (slots_[i].key != 0) i = (i + 1) & mask;
+        slots_[i] = slot;
+      }
+    }
+  }
+  return true;
 }
 
 template <class Value>

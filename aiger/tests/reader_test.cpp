@@ -281,14 +281,15 @@ struct LimitedMemory {
 
 TEST(ReaderDeathTest, ReservationBeyondTheManagerFailsThroughIt) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // 4294967295 gates of 12 bytes each: the manager is asked for the whole array at once.
+  // 4294967295 inputs of the binary form take no bytes of the file, so they are all made
+  // and reserved in full: 16 bytes each, asked of the manager at once.
   EXPECT_EXIT(
       {
         AigStore* s = AigStore::create(nullptr, LimitedMemory::allocate, LimitedMemory::release);
-        StringGet get{"aig 4294967295 0 0 0 4294967295\n"};
+        StringGet get{"aig 4294967295 4294967295 0 0 0\n"};
         s->read(&get, StringGet::get);
       },
-      ::testing::ExitedWithCode(3), "refused 51539607540 bytes");
+      ::testing::ExitedWithCode(3), "refused 68719476720 bytes");
   // Inputs whose count wraps the binary sum: the inputs array is asked for in full.
   EXPECT_EXIT(
       {

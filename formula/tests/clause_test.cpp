@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -195,6 +196,45 @@ TEST(VariableMapTest, InsertFindAndSortedKeys) {
   m.clear();
   EXPECT_TRUE(m.empty());
   EXPECT_TRUE(m.sortedKeys().empty());
+}
+
+// Dense small keys, sparse huge ones and keys that the dense part takes over later, inserted
+// in mixed order: the map agrees with an ordered reference at every step's end.
+TEST(VariableMapTest, DenseAndSparseKeysAgreeWithAnOrderedMap) {
+  for (const std::uint32_t seed : {1u, 2u, 3u}) {
+    VariableMap<std::uint32_t> m;
+    std::map<std::uint32_t, std::uint32_t> reference;
+    std::mt19937 rng(seed);
+    for (int i = 0; i < 200000; ++i) {
+      std::uint32_t key = 0;
+      switch (rng() % 4) {
+        case 0:
+          key = rng();
+          break;  // anywhere
+        case 1:
+          key = 1 + rng() % 4096;
+          break;  // small
+        default:
+          key = 1 + static_cast<std::uint32_t>(i) * 2;
+          break;  // a growing dense run
+      }
+      const std::uint32_t value = rng();
+      auto [entry, inserted] = m.tryEmplace(key);
+      EXPECT_EQ(inserted, reference.count(key) == 0) << key;
+      *entry = value;
+      reference[key] = value;
+    }
+    ASSERT_EQ(m.size(), reference.size());
+    std::vector<std::uint32_t> keys;
+    for (const auto& [key, value] : reference) {
+      keys.push_back(key);
+      const std::uint32_t* found = m.find(key);
+      ASSERT_NE(found, nullptr) << key;
+      EXPECT_EQ(*found, value) << key;
+    }
+    EXPECT_EQ(m.sortedKeys(), keys);
+    EXPECT_EQ(m.find(0), nullptr);
+  }
 }
 
 }  // namespace
