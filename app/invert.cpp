@@ -65,6 +65,12 @@ void reportCheck(AigStore& store) {
 
 // The graph of the negation variable n, and what the header of the output needs to know
 // about the clauses the gates turn into.
+//
+// The graph store keeps a table indexed by variable, paged so that untouched stretches cost
+// nothing; but input variables scattered over the whole range would touch one page each. Such
+// inputs are numbered 1..V inside the graph (in ascending order, so the order of everything
+// stays), n becomes V + 1 and the gates follow; every literal is numbered back on the way out.
+// Densely numbered inputs, the usual case, keep their numbers and pay nothing for this.
 class NegationGraph {
  public:
   explicit NegationGraph(Formula& input) : n_(input.maxVar + 1) {
@@ -74,26 +80,39 @@ class NegationGraph {
     const auto gates =
         static_cast<std::uint32_t>(input.clauses.literalCount() + input.clauses.size() + 1);
     {
+      std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
+      const auto inputCount = static_cast<std::uint32_t>(inputVariables.size());
+      renumbered_ = input.maxVar > 4 * std::uint64_t{inputCount} + AigStore::kVariablesPerPage;
+      graphN_ = renumbered_ ? inputCount + 1 : n_;
       ClauseIndex index;
       {
         CubeArray cubes;
         input.complementedClauses(cubes);
         input.clauses = ClauseArray();  // the cubes carry everything that is still needed
-        index.defineDnf(n_, std::move(cubes));
+        if (renumbered_ && renumberCubes(cubes, inputVariables)) {
+          originalInputs_ = std::move(inputVariables);
+          inputVariables.resize(inputCount);
+          for (std::uint32_t i = 0; i < inputCount; ++i) inputVariables[i] = i + 1;
+        } else {
+          renumbered_ = false;
+          graphN_ = n_;
+        }
+        index.defineDnf(graphN_, std::move(cubes));
       }
-      const std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
-      const std::uint32_t outputVariables[] = {n_};
+      const std::uint32_t outputVariables[] = {graphN_};
       store_.reset(AigStore::createDefault());
-      store_->reserve(n_ + gates - 1, static_cast<std::uint32_t>(inputVariables.size()), 0, 1,
-                      gates);
-      buildDefinitionGraph(index, inputVariables, outputVariables, n_ + 1, *store_);
+      store_->reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
+      buildDefinitionGraph(index, inputVariables, outputVariables, graphN_ + 1, *store_);
     }
     reportCheck(*store_);
+    std::uint32_t largest = 0;
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
       const GateClauseSummary summary = gateClauseSummary(store_->ands[i]);
       clauseCount_ += summary.count;
-      outputMaxVar_ = std::max(outputMaxVar_, summary.largestVariable);
+      largest = std::max(largest, summary.largestVariable);
     }
+    // Numbering back keeps the order of variables, so the largest stays the largest.
+    outputMaxVar_ = variableOf(original(makeLiteral(largest, false)));
     clauseCount_ += 1;  // the unit clause n
   }
 
@@ -106,7 +125,14 @@ class NegationGraph {
       writer.quantifier(Exists, static_cast<std::uint32_t>(v));
     }
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
-      const GateClauses clauses = gateClauses(store_->ands[i]);
+      GateClauses clauses = gateClauses(store_->ands[i]);
+      if (renumbered_) {
+        for (unsigned c = 0; c < clauses.count; ++c) {
+          for (unsigned k = 0; k < clauses.sizes[c]; ++k) {
+            clauses.literals[c][k] = original(clauses.literals[c][k]);
+          }
+        }
+      }
       const std::span<const Literal> lines[] = {clauses[0], clauses[1], clauses[2]};
       writer.clauseGroup(std::span(lines, clauses.count));
     }
@@ -115,7 +141,40 @@ class NegationGraph {
   }
 
  private:
+  // Replaces every variable of the cubes by its rank among the input variables; false, with
+  // the cubes unchanged, when some variable is not among them (the reader never leaves one
+  // out, but a formula built by other means may).
+  static bool renumberCubes(CubeArray& cubes, const std::vector<std::uint32_t>& inputVariables) {
+    VariableMap<std::uint32_t> rank;
+    for (std::uint32_t i = 0; i < inputVariables.size(); ++i) rank[inputVariables[i]] = i + 1;
+    CubeArray result;
+    result.reserve(cubes.size(), cubes.literalCount());
+    for (const std::span<const Literal> cube : cubes) {
+      for (const Literal literal : cube) {
+        const std::uint32_t* position = rank.find(variableOf(literal));
+        if (position == nullptr) return false;
+        result.pushLiteral(makeLiteral(*position, isNegated(literal)));
+      }
+      result.closeClause();
+    }
+    cubes = std::move(result);
+    return true;
+  }
+
+  // A literal of the graph as a literal of the output formula.
+  Literal original(Literal literal) const {
+    if (!renumbered_) return literal;
+    const std::uint32_t variable = variableOf(literal);
+    if (variable == 0) return literal;
+    const std::uint32_t back =
+        variable < graphN_ ? originalInputs_[variable - 1] : variable - graphN_ + n_;
+    return makeLiteral(back, isNegated(literal));
+  }
+
   std::uint32_t n_;
+  std::uint32_t graphN_;                       // n inside the graph
+  bool renumbered_ = false;                    // whether graph variables differ from the formula's
+  std::vector<std::uint32_t> originalInputs_;  // graph input i + 1 is originalInputs_[i]
   StorePointer store_;
   std::uint32_t outputMaxVar_ = 0;  // largest variable of the gate clauses
   std::uint64_t clauseCount_ = 0;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -257,6 +258,44 @@ TEST_F(ZefiCommand, NegationReachingTheLargestVariableIsWritten) {
   EXPECT_EQ(written.substr(0, written.find('\n')), "p cnf 2147483647 22");
   EXPECT_NE(written.find("\ne 2147483647 0\n"), std::string::npos);
   EXPECT_EQ(written.substr(written.size() - 14), "\n2147483640 0\n");
+}
+
+// Peak resident memory of one run of zefi in directory, in kilobytes.
+long peakKilobytesOf(const fs::path& directory, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {ZEFI_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  const std::string cwd = directory.string();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::dup2(null, 1);
+    ::execv(pointers[0], pointers.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return -1;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return usage.ru_maxrss;
+}
+
+// Variables scattered over the whole literal range cost memory for what is used only: a
+// hundred thousand of them once took a page of the graph's table each, gigabytes in all.
+TEST_F(ZefiCommand, ScatteredVariablesCostMemoryForWhatIsUsedOnly) {
+  std::string text = "p cnf 1 2\ne";
+  for (std::uint32_t i = 0; i < 100000; ++i) text += " " + std::to_string(1 + i * 21474u);
+  text += " 0\n1 -21475 0\n-2147335579 0\n";
+  put("scattered.qdimacs", text);
+  const long kilobytes = peakKilobytesOf(dir.path(), {"scattered.qdimacs"});
+  ASSERT_GT(kilobytes, 0) << "zefi did not succeed";
+  EXPECT_LT(kilobytes, 256 * 1024) << "peak resident memory in KB";
+  const std::string output = readFile(at("scattered.inverted.qdimacs"));
+  EXPECT_EQ(output.substr(0, output.find('\n')), "p cnf 2147378533 15");
+  EXPECT_NE(output.find("\n-2147378529 -1 0\n2147378529 1 0\n"), std::string::npos);
 }
 
 TEST_F(ZefiCommand, OutputNameIsCutAtTheLastDotAnywhere) {

@@ -1,6 +1,7 @@
 // The streamed negation against the negation built as a complete formula, and the
 // derivation of the output name.
 #include <gtest/gtest.h>
+#include <vector>
 
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,46 @@ TEST(StreamedNegation, EqualsTheBuiltFormulaOnEdgeFormulas) {
 TEST(StreamedNegation, EqualsTheBuiltFormulaOnRandomFormulas) {
   for (std::uint32_t seed = 1; seed <= 400; ++seed) {
     const std::string input = testing::randomQdimacs(seed);
+    ASSERT_EQ(streamed(input), negationThroughFormula(readText(input))) << "seed " << seed << "\n"
+                                                                        << input;
+  }
+}
+
+// The same texts with every variable spread far apart over the literal range: the graph then
+// numbers its inputs densely, and every literal must come back under its own number.
+std::string spreadVariables(const std::string& text) {
+  const auto spread = [](const std::string& token) {
+    const bool negative = token[0] == '-';
+    const std::uint64_t value = std::stoull(negative ? token.substr(1) : token);
+    if (value == 0) return token;
+    return (negative ? "-" : "") + std::to_string(value * 97000003 + 11);
+  };
+  std::istringstream lines(text);
+  std::ostringstream out;
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream tokens(line);
+    std::string token;
+    std::vector<std::string> words;
+    while (tokens >> token) words.push_back(token);
+    if (!words.empty() && words[0] == "c") {
+      out << line << "\n";
+      continue;
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      const bool keyword =
+          words[i] == "p" || words[i] == "cnf" || words[i] == "e" || words[i] == "a";
+      const bool clauseCount = i == 3 && words[0] == "p";
+      out << (i > 0 ? " " : "") << (keyword || clauseCount ? words[i] : spread(words[i]));
+    }
+    out << "\n";
+  }
+  return out.str();
+}
+
+TEST(StreamedNegation, EqualsTheBuiltFormulaOnFormulasWithScatteredVariables) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    const std::string input = spreadVariables(testing::randomQdimacs(seed));
     ASSERT_EQ(streamed(input), negationThroughFormula(readText(input))) << "seed " << seed << "\n"
                                                                         << input;
   }
