@@ -298,6 +298,34 @@ TEST_F(ZefiCommand, ScatteredVariablesCostMemoryForWhatIsUsedOnly) {
   EXPECT_NE(output.find("\n-2147378529 -1 0\n2147378529 1 0\n"), std::string::npos);
 }
 
+// Nothing scales with what a header merely announces, and a long prefix costs in proportion
+// to its length: each case must finish within modest memory.
+TEST_F(ZefiCommand, AnnouncedCountsAndLongPrefixesCostWhatTheInputHolds) {
+  std::string manyLines = "p cnf 200000 1\n";
+  for (std::uint32_t v = 1; v <= 200000; ++v) {
+    manyLines += (v % 2 == 0 ? "a " : "e ") + std::to_string(v) + " 0\n";
+  }
+  manyLines += "1 -200000 0\n";
+  const struct {
+    const char* name;
+    std::string text;
+    const char* header;
+  } cases[] = {
+      {"vars.qdimacs", "p cnf 2000000000 2\n1 -2 0\n2 0\n", "p cnf 2000000006 15"},
+      {"clauses.qdimacs", "p cnf 3 4000000000\n1 -2 0\n", "p cnf 7 10"},
+      {"lines.qdimacs", manyLines, "p cnf 200004 10"},
+  };
+  for (const auto& c : cases) {
+    put(c.name, c.text);
+    const long kilobytes = peakKilobytesOf(dir.path(), {c.name});
+    ASSERT_GT(kilobytes, 0) << c.name << ": zefi did not succeed";
+    EXPECT_LT(kilobytes, 64 * 1024) << c.name << ": peak resident memory in KB";
+    const std::string name = std::string(c.name);
+    const std::string output = readFile(at(name.substr(0, name.find('.')) + ".inverted.qdimacs"));
+    EXPECT_EQ(output.substr(0, output.find('\n')), c.header) << c.name;
+  }
+}
+
 TEST_F(ZefiCommand, OutputNameIsCutAtTheLastDotAnywhere) {
   const struct {
     const char* input;
