@@ -127,16 +127,12 @@ std::string stripEscapes(const std::string& text) {
 
 namespace {
 
-// Reads "<label> =" followed by blanks and a decimal number, from position at; moves at past
-// the number. With slash set, the label is followed by a second number after "/" and blanks.
-bool readLabelled(const std::string& text, std::size_t& at, const char* label,
-                  std::uint32_t& value) {
-  const std::size_t found = text.find(label, at);
-  if (found == std::string::npos) return false;
-  std::size_t i = found + std::strlen(label);
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (i == text.size() || text[i] != '=') return false;
-  ++i;
+// Reads the separator byte at position at, then blanks and a decimal number; moves at past
+// the number.
+bool readNumberAfter(const std::string& text, std::size_t& at, char separator,
+                     std::uint32_t& value) {
+  if (at >= text.size() || text[at] != separator) return false;
+  std::size_t i = at + 1;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
   std::uint64_t number = 0;
@@ -149,17 +145,14 @@ bool readLabelled(const std::string& text, std::size_t& at, const char* label,
   return true;
 }
 
-bool readAfterSlash(const std::string& text, std::size_t& at, std::uint32_t& value) {
-  if (at >= text.size() || text[at] != '/') return false;
-  std::size_t i = at + 1;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-  std::uint64_t number = 0;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-    number = number * 10 + static_cast<unsigned>(text[i] - '0');
-    ++i;
-  }
-  value = static_cast<std::uint32_t>(number);
+// Reads "<label> =" and the number after it, searching from position at.
+bool readLabelled(const std::string& text, std::size_t& at, const char* label,
+                  std::uint32_t& value) {
+  const std::size_t found = text.find(label, at);
+  if (found == std::string::npos) return false;
+  std::size_t i = found + std::strlen(label);
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (!readNumberAfter(text, i, '=', value)) return false;
   at = i;
   return true;
 }
@@ -174,7 +167,7 @@ std::optional<AbcStats> abcStats(const std::string& aigerPath, std::string& diag
   AbcStats stats;
   std::size_t at = 0;
   if (!readLabelled(diagnostics, at, "i/o", stats.inputs) ||
-      !readAfterSlash(diagnostics, at, stats.outputs) ||
+      !readNumberAfter(diagnostics, at, '/', stats.outputs) ||
       !readLabelled(diagnostics, at, "lat", stats.latches) ||
       !readLabelled(diagnostics, at, "and", stats.ands)) {
     return std::nullopt;
