@@ -120,13 +120,16 @@ std::vector<std::uint32_t> VariableMap<Value>::sortedKeys() const {
 template <class Value>
 bool VariableMap<Value>::widenDense(std::uint32_t variable) {
   // The array may cover up to four keys per entry (the new one counted) beyond a small floor
-  // that every formula may use; it at least doubles each time, so widening costs amortised
-  // O(1) per entry, and the hashed entries it takes over move once per widening.
+  // that every formula may use. It only ever doubles (or jumps to the key): a key that would
+  // need less growth than that, or more than the entries justify, goes to the hash table
+  // instead. So the array is resized O(log) times, each time at twice the size, and widening
+  // costs amortised O(1) per entry; hashed entries move into the array once per widening.
   constexpr std::uint64_t kFloor = 1024;
+  constexpr std::uint64_t kFirst = 64;
   const std::uint64_t allowed = kFloor + 4 * (std::uint64_t{size_} + 1);
-  if (variable >= allowed) return false;
   const std::uint64_t wanted =
-      std::min(allowed, std::max<std::uint64_t>(2 * dense_.size(), std::uint64_t{variable} + 1));
+      std::max({2 * std::uint64_t{dense_.size()}, std::uint64_t{variable} + 1, kFirst});
+  if (wanted > allowed) return false;
   dense_.resize(static_cast<std::size_t>(wanted), DenseEntry{false, Value()});
   if (hasZero_) {
     dense_[0] = DenseEntry{true, zeroValue_};

@@ -237,5 +237,21 @@ TEST(VariableMapTest, DenseAndSparseKeysAgreeWithAnOrderedMap) {
   }
 }
 
+// Keys a few apart keep the array just short of what its entries justify, so that each new
+// key would widen it a little; it must grow by doubling, not once per key.
+TEST(VariableMapTest, KeysSpacedJustBeyondTheArrayStayLinear) {
+  const auto start = std::chrono::steady_clock::now();
+  VariableMap<std::uint32_t> m;
+  // Far keys fill the hash table, which a widening array takes its keys out of.
+  for (std::uint32_t i = 0; i < 500000; ++i) m[4000000000u - i] = i;
+  for (std::uint32_t i = 0; i < 2000000; ++i) m[1 + 4 * i] = i;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 5.0);
+  ASSERT_EQ(m.size(), 2500000u);
+  EXPECT_EQ(*m.find(1 + 4 * 1999999u), 1999999u);
+  EXPECT_EQ(m.find(3), nullptr);
+}
+
 }  // namespace
 }  // namespace ZEFI
