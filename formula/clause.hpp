@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "formula/bulk_allocator.hpp"
 #include "formula/literal.hpp"
 
 namespace ZEFI {
@@ -108,8 +109,8 @@ class ClauseArray {
   bool operator==(const ClauseArray& other) const = default;
 
  private:
-  std::vector<Literal> literals_;
-  std::vector<std::size_t> ends_;
+  std::vector<Literal, BulkAllocator<Literal>> literals_;
+  std::vector<std::size_t, BulkAllocator<std::size_t>> ends_;
 };
 
 using CubeArray = ClauseArray;
