@@ -125,16 +125,12 @@ class NegationGraph {
       writer.quantifier(Exists, static_cast<std::uint32_t>(v));
     }
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
-      GateClauses clauses = gateClauses(store_->ands[i]);
-      if (renumbered_) {
-        for (unsigned c = 0; c < clauses.count; ++c) {
-          for (unsigned k = 0; k < clauses.sizes[c]; ++k) {
-            clauses.literals[c][k] = original(clauses.literals[c][k]);
-          }
-        }
-      }
-      const std::span<const Literal> lines[] = {clauses[0], clauses[1], clauses[2]};
-      writer.clauseGroup(std::span(lines, clauses.count));
+      const AigAnd& gate = store_->ands[i];
+      // Numbering back keeps constants, signs and equalities, so the clauses of the gate
+      // numbered back are the clauses of the gate, numbered back.
+      writeGateClauses(
+          renumbered_ ? AigAnd{original(gate.lhs), original(gate.rhs0), original(gate.rhs1)} : gate,
+          writer);
     }
     const Literal unit = makeLiteral(n_, false);
     writer.clause(std::span<const Literal>(&unit, 1));

@@ -70,9 +70,15 @@ class QdimacsWriter {
   void header(std::uint64_t maxVar, std::uint64_t clauseCount);  // "p cnf M C"
   void quantifier(QuantifierKind kind, std::uint32_t variable);  // "e v 0"; None: nothing
   void clause(std::span<const Literal> literals);                // "l1 l2 0"
-  // Several short clauses over a few variables (the clauses of one AND gate name three
-  // variables seven times): the same lines as clause() for each, each variable formatted once.
-  void clauseGroup(std::span<const std::span<const Literal>> clauses);
+  // The decimal digits of a variable, formed once for lines that name it several times.
+  struct Digits {
+    char text[16];
+    std::uint32_t length;
+  };
+  static Digits digitsOf(std::uint32_t variable);
+  // A clause line of count (at most 3) literals given as their variables' digits and signs:
+  // the same bytes as clause() of those literals.
+  void clause(const Digits* const* variables, const bool* negated, unsigned count);
   // Hands the buffer to the stream and flushes it; true when the stream took everything.
   bool finish();
 

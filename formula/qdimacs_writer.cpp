@@ -127,55 +127,27 @@ void QdimacsWriter::clause(std::span<const Literal> literals) {
   used_ = used + 2;
 }
 
-void QdimacsWriter::clauseGroup(std::span<const std::span<const Literal>> clauses) {
-  // A variable takes at most 10 digits; with its sign and the blank after it, 12 bytes. The
-  // digits are copied as a fixed 16-byte block, so the room asked for has that much slack.
-  constexpr std::size_t kLiteralRoom = 12;
-  constexpr std::size_t kCopySlack = 16;
-  constexpr unsigned kSlots = 4;
-  struct Formatted {
-    std::uint32_t variable;
-    std::uint32_t length;
-    char digits[16];
-  };
+QdimacsWriter::Digits QdimacsWriter::digitsOf(std::uint32_t variable) {
+  Digits digits;
+  digits.length = static_cast<std::uint32_t>(putDecimal(digits.text, variable) - digits.text);
+  return digits;
+}
 
-  std::size_t literals = 0;
-  for (const std::span<const Literal> clause : clauses) literals += clause.size();
-  const std::size_t room = literals * kLiteralRoom + 2 * clauses.size() + kCopySlack;
-  if (room > kBufferSize / 2) {  // not short after all
-    for (const std::span<const Literal> clause : clauses) this->clause(clause);
-    return;
-  }
-  if (buffer_.size() - used_ < room) drain();
-
-  Formatted slots[kSlots];
-  unsigned filled = 0;
+void QdimacsWriter::clause(const Digits* const* variables, const bool* negated, unsigned count) {
+  // Each literal takes at most a sign, 10 digits and a blank; the digits are copied as a
+  // fixed 16-byte block, so the room asked for has that much slack.
+  if (buffer_.size() - used_ < kItemRoom) drain();
   char* p = buffer_.data() + used_;
-  for (const std::span<const Literal> clause : clauses) {
-    for (const Literal literal : clause) {
-      const std::uint32_t variable = variableOf(literal);
-      unsigned slot = 0;
-      while (slot < filled && slots[slot].variable != variable) ++slot;
-      if (slot == filled) {
-        if (filled == kSlots)
-          slot = kSlots - 1;  // more variables than slots: reuse the last
-        else
-          ++filled;
-        slots[slot].variable = variable;
-        slots[slot].length = static_cast<std::uint32_t>(putDecimal(slots[slot].digits, variable) -
-                                                        slots[slot].digits);
-      }
-      *p = '-';
-      p += isNegated(literal) ? 1 : 0;
-      std::memcpy(p, slots[slot].digits, sizeof slots[slot].digits);
-      p += slots[slot].length;
-      *p++ = ' ';
-    }
-    p[0] = '0';
-    p[1] = '\n';
-    p += 2;
+  for (unsigned i = 0; i < count && i < 3; ++i) {
+    *p = '-';
+    p += negated[i] ? 1 : 0;
+    std::memcpy(p, variables[i]->text, sizeof variables[i]->text);
+    p += variables[i]->length;
+    *p++ = ' ';
   }
-  used_ = static_cast<std::size_t>(p - buffer_.data());
+  p[0] = '0';
+  p[1] = '\n';
+  used_ = static_cast<std::size_t>(p + 2 - buffer_.data());
 }
 
 bool QdimacsWriter::finish() {

@@ -49,16 +49,6 @@ std::uint32_t buildChains(AigStore& store, const ClauseArray& sets, bool conjunc
   return next;
 }
 
-// Appends a literal to one clause of a gate unless the clause already holds it.
-void addGateLiteral(GateClauses& clauses, unsigned which, Literal literal) {
-  Literal* row = clauses.literals[which];
-  std::uint8_t& size = clauses.sizes[which];
-  for (std::uint8_t i = 0; i < size; ++i) {
-    if (row[i] == literal) return;
-  }
-  row[size++] = literal;
-}
-
 struct StoreRelease {
   void operator()(AigStore* store) const { store->destroy(); }
 };
@@ -90,34 +80,90 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
   return next;
 }
 
-// The Tseitin clauses of g = rhs0 and rhs1, with constant operands folded away.
-GateClauses gateClauses(const AigAnd& gate) {
-  GateClauses result;
+namespace {
+
+// A clause of at most three literals, built as addLiteral builds one: a literal it already
+// holds is not added again.
+struct ShortClause {
+  Literal literals[3];
+  unsigned size = 0;
+  void add(Literal literal) {
+    for (unsigned i = 0; i < size; ++i) {
+      if (literals[i] == literal) return;
+    }
+    literals[size++] = literal;
+  }
+};
+
+// The Tseitin clauses of g = rhs0 and rhs1, with constant operands folded away: emit is
+// called with each clause in order.
+template <class Emit>
+void forEachGateClause(const AigAnd& gate, Emit&& emit) {
   const Literal positive = makeLiteral(variableOf(gate.lhs), false);
   const Literal negative = makeLiteral(variableOf(gate.lhs), true);
   const AigLiteral rhs0 = gate.rhs0;
   const AigLiteral rhs1 = gate.rhs1;
   if (rhs0 == kFalse || rhs1 == kFalse) {
-    addGateLiteral(result, 0, negative);
-    result.count = 1;
-    return result;
+    ShortClause clause;
+    clause.add(negative);
+    emit(clause);
+    return;
   }
-  if (rhs0 == kTrue && rhs1 == kTrue) return result;
+  if (rhs0 == kTrue && rhs1 == kTrue) return;
   if (rhs0 != kTrue) {
-    addGateLiteral(result, result.count, negative);
-    addGateLiteral(result, result.count, rhs0);
-    ++result.count;
+    ShortClause clause;
+    clause.add(negative);
+    clause.add(rhs0);
+    emit(clause);
   }
   if (rhs1 != kTrue && rhs1 != rhs0) {
-    addGateLiteral(result, result.count, negative);
-    addGateLiteral(result, result.count, rhs1);
-    ++result.count;
+    ShortClause clause;
+    clause.add(negative);
+    clause.add(rhs1);
+    emit(clause);
   }
-  addGateLiteral(result, result.count, positive);
-  if (rhs0 != kTrue) addGateLiteral(result, result.count, complementOf(rhs0));
-  if (rhs1 != kTrue) addGateLiteral(result, result.count, complementOf(rhs1));
-  ++result.count;
+  ShortClause last;
+  last.add(positive);
+  if (rhs0 != kTrue) last.add(complementOf(rhs0));
+  if (rhs1 != kTrue) last.add(complementOf(rhs1));
+  emit(last);
+}
+
+}  // namespace
+
+GateClauses gateClauses(const AigAnd& gate) {
+  GateClauses result;
+  forEachGateClause(gate, [&result](const ShortClause& clause) {
+    for (unsigned i = 0; i < clause.size; ++i)
+      result.literals[result.count][i] = clause.literals[i];
+    result.sizes[result.count] = static_cast<std::uint8_t>(clause.size);
+    ++result.count;
+  });
   return result;
+}
+
+void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer) {
+  // A gate's clauses name at most three variables, most of them several times: each one's
+  // digits are formed once.
+  const std::uint32_t variables[3] = {variableOf(gate.lhs), variableOf(gate.rhs0),
+                                      variableOf(gate.rhs1)};
+  QdimacsWriter::Digits digits[3];
+  bool formed[3] = {false, false, false};
+  forEachGateClause(gate, [&](const ShortClause& clause) {
+    const QdimacsWriter::Digits* line[3];
+    bool negated[3];
+    for (unsigned i = 0; i < clause.size; ++i) {
+      const std::uint32_t variable = variableOf(clause.literals[i]);
+      const unsigned which = variable == variables[0] ? 0 : variable == variables[1] ? 1 : 2;
+      if (!formed[which]) {
+        digits[which] = QdimacsWriter::digitsOf(variable);
+        formed[which] = true;
+      }
+      line[i] = &digits[which];
+      negated[i] = isNegated(clause.literals[i]);
+    }
+    writer.clause(line, negated, clause.size);
+  });
 }
 
 GateClauseSummary gateClauseSummary(const AigAnd& gate) {

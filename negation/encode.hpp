@@ -29,6 +29,10 @@ struct GateClauses {
 };
 GateClauses gateClauses(const AigAnd& gate);
 
+// Writes the clauses of gateClauses(gate) as QDIMACS clause lines, the same bytes as
+// writer.clause() of each, without building them first.
+void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer);
+
 // How many clauses gateClauses(gate) holds and the largest variable in them (0 when none),
 // without building them: what a header needs to know before the clauses are written.
 struct GateClauseSummary {

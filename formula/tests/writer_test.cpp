@@ -171,40 +171,39 @@ TEST(QdimacsWriterTest, FinishReportsStreamsThatDidNotTakeEverything) {
   EXPECT_TRUE(nowhere.fail());
 }
 
-// A group of clauses is written exactly as its clauses one by one, whatever the number of
-// distinct variables (more than the writer keeps formatted), empty clauses and groups that
-// cross the buffer's end included.
-TEST(QdimacsWriterTest, ClauseGroupWritesTheSameBytesAsSingleClauses) {
+// A clause given as formed digits is written exactly as the same clause given as literals,
+// also across the end of the buffer and at the extremes of the variable range.
+TEST(QdimacsWriterTest, ClauseOfFormedDigitsWritesTheSameBytesAsLiterals) {
   std::mt19937 random(7);
-  std::ostringstream grouped;
-  std::ostringstream single;
+  std::ostringstream formed;
+  std::ostringstream plain;
   {
-    QdimacsWriter byGroup(grouped);
-    QdimacsWriter oneByOne(single);
-    for (int group = 0; group < 200000; ++group) {
-      std::vector<std::vector<Literal>> clauses(random() % 4);
-      const std::uint32_t spread = group % 3 == 0 ? 2147483647u : 1u + random() % 8;
-      for (auto& clause : clauses) {
-        clause.resize(random() % 4);
-        for (Literal& literal : clause) {
-          literal = makeLiteral(1 + random() % spread, random() % 2 == 1);
-        }
+    QdimacsWriter byDigits(formed);
+    QdimacsWriter byLiterals(plain);
+    for (int line = 0; line < 300000; ++line) {
+      const unsigned count = random() % 4;
+      Literal literals[3];
+      QdimacsWriter::Digits digits[3];
+      const QdimacsWriter::Digits* pointers[3];
+      bool negated[3];
+      for (unsigned i = 0; i < count; ++i) {
+        const std::uint32_t choice = random() % 4;
+        const std::uint32_t variable = choice == 0   ? 2147483647u
+                                       : choice == 1 ? 1u + random() % 9
+                                                     : 1u + random() % 2147483647u;
+        literals[i] = makeLiteral(variable, random() % 2 == 1);
+        digits[i] = QdimacsWriter::digitsOf(variable);
+        pointers[i] = &digits[i];
+        negated[i] = isNegated(literals[i]);
       }
-      std::vector<std::span<const Literal>> spans(clauses.begin(), clauses.end());
-      byGroup.clauseGroup(spans);
-      for (const auto& clause : clauses) oneByOne.clause(clause);
+      byDigits.clause(pointers, negated, count);
+      byLiterals.clause(std::span<const Literal>(literals, count));
     }
-    std::vector<Literal> wide(20000);
-    for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = makeLiteral(1 + i, i % 2 == 0);
-    const std::span<const Literal> wideGroup[] = {wide, wide};
-    byGroup.clauseGroup(wideGroup);
-    oneByOne.clause(wide);
-    oneByOne.clause(wide);
-    ASSERT_TRUE(byGroup.finish());
-    ASSERT_TRUE(oneByOne.finish());
+    ASSERT_TRUE(byDigits.finish());
+    ASSERT_TRUE(byLiterals.finish());
   }
-  EXPECT_GT(single.str().size(), std::size_t{2} << 20);  // several buffers' worth
-  EXPECT_EQ(grouped.str(), single.str());
+  EXPECT_GT(plain.str().size(), std::size_t{2} << 20);  // several buffers' worth
+  EXPECT_EQ(formed.str(), plain.str());
 }
 
 TEST(TextRenderersTest, ExactForms) {

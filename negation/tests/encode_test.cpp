@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "negation/tests/test_support.hpp"
 
@@ -271,6 +272,24 @@ TEST_P(GateClausesTable, FoldsConstantsAndDropsRepeatedLiterals) {
 }
 
 // The summary that sizes a header must agree with the clauses that are then written.
+// The lines written straight from the gate are the lines of its clauses.
+TEST_P(GateClausesTable, WrittenLinesAreTheLinesOfTheClauses) {
+  const GateCase& c = GetParam();
+  const AigAnd gate{c.gate[0], c.gate[1], c.gate[2]};
+  std::ostringstream direct;
+  std::ostringstream built;
+  {
+    QdimacsWriter straight(direct);
+    writeGateClauses(gate, straight);
+    ASSERT_TRUE(straight.finish());
+    QdimacsWriter viaClauses(built);
+    const GateClauses clauses = gateClauses(gate);
+    for (unsigned k = 0; k < clauses.count; ++k) viaClauses.clause(clauses[k]);
+    ASSERT_TRUE(viaClauses.finish());
+  }
+  EXPECT_EQ(direct.str(), built.str());
+}
+
 TEST_P(GateClausesTable, SummaryCountsTheClausesAndTheirLargestVariable) {
   const GateCase& c = GetParam();
   const AigAnd gate{c.gate[0], c.gate[1], c.gate[2]};
