@@ -188,7 +188,6 @@ class AigStore {
   void checkOutputs();
   // Returns whether every gate uses only gates stored before it (then no cycle is possible).
   bool checkAndOperands();
-  void checkOperand(AigLiteral operand, AigLiteral lhs);
   void checkCycles(bool gatesInOrder);
 
   friend struct AigReader;

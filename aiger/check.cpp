@@ -38,26 +38,27 @@ void AigStore::checkOutputs() {
 bool AigStore::checkAndOperands() {
   if (error != nullptr) return false;
   bool inOrder = true;
-  for (std::uint32_t position = 0; position < andCount && error == nullptr; ++position) {
+  for (std::uint32_t position = 0; position < andCount; ++position) {
     const AigAnd& gate = ands[position];
-    checkOperand(gate.rhs0, gate.lhs);
-    checkOperand(gate.rhs1, gate.lhs);
-    if (!inOrder) continue;
-    // In order: the gate is its variable's one definition, and each operand is a constant,
-    // an input, a latch or a gate stored earlier.
-    const AigVariable* self = variableEntry(gate.lhs >> 1);
-    inOrder = self != nullptr && self->isAnd && self->index == position;
     for (const AigLiteral operand : {gate.rhs0, gate.rhs1}) {
+      // One look at the operand's entry serves both questions: is it defined (constants
+      // always are), and is it a gate stored at or after this one?
       const AigVariable* entry = variableEntry(operand >> 1);
+      const bool defined = (operand >> 1) == 0 ||
+                           (entry != nullptr && (entry->isInput || entry->isLatch || entry->isAnd));
+      if (!defined) {
+        setError("literal %u in AND %u undefined", operand, gate.lhs);
+        return false;
+      }
       if (entry != nullptr && entry->isAnd && entry->index >= position) inOrder = false;
+    }
+    if (inOrder) {
+      // In order also means the gate is its variable's one definition.
+      const AigVariable* self = variableEntry(gate.lhs >> 1);
+      inOrder = self != nullptr && self->isAnd && self->index == position;
     }
   }
   return inOrder;
-}
-
-void AigStore::checkOperand(AigLiteral operand, AigLiteral lhs) {
-  if (error != nullptr) return;
-  if (!isDefined(operand)) setError("literal %u in AND %u undefined", operand, lhs);
 }
 
 // Depth-first search over AND gates with an explicit stack, so that deep graphs need no
