@@ -121,9 +121,7 @@ class NegationGraph {
     for (const Quantification& element : input.prefix) {
       writer.quantifier(exchanged(element.kind), element.variable);
     }
-    for (std::uint64_t v = n_; v <= outputMaxVar_; ++v) {
-      writer.quantifier(Exists, static_cast<std::uint32_t>(v));
-    }
+    writer.quantifiers(Exists, n_, outputMaxVar_);
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
       const AigAnd& gate = store_->ands[i];
       // Numbering back keeps constants, signs and equalities, so the clauses of the gate

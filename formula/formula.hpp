@@ -69,7 +69,10 @@ class QdimacsWriter {
 
   void header(std::uint64_t maxVar, std::uint64_t clauseCount);  // "p cnf M C"
   void quantifier(QuantifierKind kind, std::uint32_t variable);  // "e v 0"; None: nothing
-  void clause(std::span<const Literal> literals);                // "l1 l2 0"
+  // quantifier(kind, v) for every v from first to last (none when first > last); the digits
+  // are counted up instead of formed anew for each line.
+  void quantifiers(QuantifierKind kind, std::uint32_t first, std::uint32_t last);
+  void clause(std::span<const Literal> literals);  // "l1 l2 0"
   // The decimal digits of a variable, formed once for lines that name it several times.
   struct Digits {
     char text[16];

@@ -206,6 +206,38 @@ TEST(QdimacsWriterTest, ClauseOfFormedDigitsWritesTheSameBytesAsLiterals) {
   EXPECT_EQ(formed.str(), plain.str());
 }
 
+// Counting the digits up gives the lines that forming them anew gives, across every change
+// of length and up to the largest value.
+TEST(QdimacsWriterTest, QuantifierRangeWritesTheSameLinesAsOneByOne) {
+  const struct {
+    std::uint32_t first;
+    std::uint32_t last;
+  } ranges[] = {{1, 1},
+                {5, 3},
+                {1, 1200},
+                {99990, 100010},
+                {999999990, 1000000010},
+                {4294967290u, 4294967295u},
+                {0, 12}};
+  for (const QuantifierKind kind : {Exists, Forall, None}) {
+    for (const auto& range : ranges) {
+      std::ostringstream counted;
+      std::ostringstream formed;
+      {
+        QdimacsWriter byRange(counted);
+        QdimacsWriter oneByOne(formed);
+        byRange.quantifiers(kind, range.first, range.last);
+        for (std::uint64_t v = range.first; v <= range.last; ++v) {
+          oneByOne.quantifier(kind, static_cast<std::uint32_t>(v));
+        }
+        ASSERT_TRUE(byRange.finish());
+        ASSERT_TRUE(oneByOne.finish());
+      }
+      EXPECT_EQ(counted.str(), formed.str()) << range.first << ".." << range.last;
+    }
+  }
+}
+
 TEST(TextRenderersTest, ExactForms) {
   EXPECT_EQ(clauseToString(lits({1, -2, 3})), "(1, -2, 3)");
   EXPECT_EQ(clauseToString(lits({})), "()");
