@@ -122,13 +122,29 @@ class NegationGraph {
       writer.quantifier(exchanged(element.kind), element.variable);
     }
     writer.quantifiers(Exists, n_, outputMaxVar_);
+    // Gates are numbered one after the other and mostly use the gate before: the digits of
+    // the last two gate variables are kept, and a gate's own are counted up from the last.
+    QdimacsWriter::Digits last[2];
+    FormedVariable previous;
+    FormedVariable current;
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
-      const AigAnd& gate = store_->ands[i];
+      const AigAnd& stored = store_->ands[i];
       // Numbering back keeps constants, signs and equalities, so the clauses of the gate
       // numbered back are the clauses of the gate, numbered back.
-      writeGateClauses(
-          renumbered_ ? AigAnd{original(gate.lhs), original(gate.rhs0), original(gate.rhs1)} : gate,
-          writer);
+      const AigAnd gate =
+          renumbered_ ? AigAnd{original(stored.lhs), original(stored.rhs0), original(stored.rhs1)}
+                      : stored;
+      const std::uint32_t variable = variableOf(gate.lhs);
+      QdimacsWriter::Digits& slot = last[i % 2];
+      if (current.digits != nullptr && variable == current.variable + 1) {
+        slot = *current.digits;
+        QdimacsWriter::countUp(slot);
+      } else {
+        slot = QdimacsWriter::digitsOf(variable);
+      }
+      previous = current;
+      current = FormedVariable{variable, &slot};
+      writeGateClauses(gate, writer, current, previous);
     }
     const Literal unit = makeLiteral(n_, false);
     writer.clause(std::span<const Literal>(&unit, 1));

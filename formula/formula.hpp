@@ -79,6 +79,8 @@ class QdimacsWriter {
     std::uint32_t length;
   };
   static Digits digitsOf(std::uint32_t variable);
+  // Turns the digits of v into those of v + 1.
+  static void countUp(Digits& digits);
   // A clause line of count (at most 3) literals given as their variables' digits and signs:
   // the same bytes as clause() of those literals.
   void clause(const Digits* const* variables, const bool* negated, unsigned count);

@@ -103,29 +103,28 @@ void QdimacsWriter::quantifier(QuantifierKind kind, std::uint32_t variable) {
   used_ = static_cast<std::size_t>(p + 3 - buffer_.data());
 }
 
+void QdimacsWriter::countUp(Digits& digits) {
+  std::uint32_t i = digits.length;
+  while (i > 0 && digits.text[i - 1] == '9') digits.text[--i] = '0';
+  if (i > 0) {
+    ++digits.text[i - 1];
+  } else {  // all nines: a one and one more zero
+    digits.text[0] = '1';
+    digits.text[digits.length++] = '0';
+  }
+}
+
 void QdimacsWriter::quantifiers(QuantifierKind kind, std::uint32_t first, std::uint32_t last) {
   if (kind != Exists && kind != Forall) return;
-  char digits[24];
-  unsigned length = 0;
+  Digits digits = digitsOf(first);
   for (std::uint64_t v = first; v <= last; ++v) {  // 64 bits: last may be the largest value
-    if (v == first) {
-      length = static_cast<unsigned>(putDecimal(digits, v) - digits);
-    } else {  // count the digits up by one
-      unsigned i = length;
-      while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
-      if (i > 0) {
-        ++digits[i - 1];
-      } else {  // all nines: a one and one more zero
-        digits[0] = '1';
-        digits[length++] = '0';
-      }
-    }
+    if (v != first) countUp(digits);
     if (buffer_.size() - used_ < kItemRoom) drain();
     char* p = buffer_.data() + used_;
     p[0] = kind == Exists ? 'e' : 'a';
     p[1] = ' ';
-    std::memcpy(p + 2, digits, 16);
-    p += 2 + length;
+    std::memcpy(p + 2, digits.text, sizeof digits.text);
+    p += 2 + digits.length;
     std::memcpy(p, " 0\n", 3);
     used_ = static_cast<std::size_t>(p + 3 - buffer_.data());
   }

@@ -142,24 +142,31 @@ GateClauses gateClauses(const AigAnd& gate) {
   return result;
 }
 
-void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer) {
+void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable first,
+                      FormedVariable second) {
   // A gate's clauses name at most three variables, most of them several times: each one's
-  // digits are formed once.
+  // digits are formed once, unless they were handed in.
   const std::uint32_t variables[3] = {variableOf(gate.lhs), variableOf(gate.rhs0),
                                       variableOf(gate.rhs1)};
   QdimacsWriter::Digits digits[3];
-  bool formed[3] = {false, false, false};
+  const QdimacsWriter::Digits* formed[3] = {nullptr, nullptr, nullptr};
   forEachGateClause(gate, [&](const ShortClause& clause) {
     const QdimacsWriter::Digits* line[3];
     bool negated[3];
     for (unsigned i = 0; i < clause.size; ++i) {
       const std::uint32_t variable = variableOf(clause.literals[i]);
       const unsigned which = variable == variables[0] ? 0 : variable == variables[1] ? 1 : 2;
-      if (!formed[which]) {
-        digits[which] = QdimacsWriter::digitsOf(variable);
-        formed[which] = true;
+      if (formed[which] == nullptr) {
+        if (first.digits != nullptr && first.variable == variable) {
+          formed[which] = first.digits;
+        } else if (second.digits != nullptr && second.variable == variable) {
+          formed[which] = second.digits;
+        } else {
+          digits[which] = QdimacsWriter::digitsOf(variable);
+          formed[which] = &digits[which];
+        }
       }
-      line[i] = &digits[which];
+      line[i] = formed[which];
       negated[i] = isNegated(clause.literals[i]);
     }
     writer.clause(line, negated, clause.size);

@@ -30,8 +30,14 @@ struct GateClauses {
 GateClauses gateClauses(const AigAnd& gate);
 
 // Writes the clauses of gateClauses(gate) as QDIMACS clause lines, the same bytes as
-// writer.clause() of each, without building them first.
-void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer);
+// writer.clause() of each, without building them first. The digits of up to two variables
+// may be handed in already formed (say, those of the gate before, which a gate mostly uses).
+struct FormedVariable {
+  std::uint32_t variable = 0;
+  const QdimacsWriter::Digits* digits = nullptr;  // null: nothing formed
+};
+void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable first = {},
+                      FormedVariable second = {});
 
 // How many clauses gateClauses(gate) holds and the largest variable in them (0 when none),
 // without building them: what a header needs to know before the clauses are written.
