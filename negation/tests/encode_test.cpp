@@ -277,17 +277,25 @@ TEST_P(GateClausesTable, WrittenLinesAreTheLinesOfTheClauses) {
   const GateCase& c = GetParam();
   const AigAnd gate{c.gate[0], c.gate[1], c.gate[2]};
   std::ostringstream direct;
+  std::ostringstream handedIn;
   std::ostringstream built;
   {
     QdimacsWriter straight(direct);
     writeGateClauses(gate, straight);
     ASSERT_TRUE(straight.finish());
+    // Digits handed in for the gate's own variable and its first operand's are used as is.
+    const QdimacsWriter::Digits own = QdimacsWriter::digitsOf(variableOf(gate.lhs));
+    const QdimacsWriter::Digits operand = QdimacsWriter::digitsOf(variableOf(gate.rhs0));
+    QdimacsWriter given(handedIn);
+    writeGateClauses(gate, given, {variableOf(gate.lhs), &own}, {variableOf(gate.rhs0), &operand});
+    ASSERT_TRUE(given.finish());
     QdimacsWriter viaClauses(built);
     const GateClauses clauses = gateClauses(gate);
     for (unsigned k = 0; k < clauses.count; ++k) viaClauses.clause(clauses[k]);
     ASSERT_TRUE(viaClauses.finish());
   }
   EXPECT_EQ(direct.str(), built.str());
+  EXPECT_EQ(handedIn.str(), built.str());
 }
 
 TEST_P(GateClausesTable, SummaryCountsTheClausesAndTheirLargestVariable) {
