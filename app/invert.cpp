@@ -495,6 +495,13 @@ std::string negationThroughFormula(const Formula& input) {
     output.prefix.push_back(entry);
   }
   encodeDefinitions(index, inputVariables, outputVariables, n + 1, output);
+  assertNegationVariable(output, n);
+  std::ostringstream text;
+  output.writeQdimacs(text);
+  return text.str();
+}
+
+void assertNegationVariable(Formula& output, std::uint32_t n) {
   const Literal unit = makeLiteral(n, false);
   output.appendClause(std::span<const Literal>(&unit, 1));
   for (std::uint64_t v = n; v <= output.maxVar; ++v) {
@@ -503,9 +510,6 @@ std::string negationThroughFormula(const Formula& input) {
     output.positionOf[variable] = static_cast<std::uint32_t>(output.quantifierOf.size());
     output.prefix.push_back({Exists, variable});
   }
-  std::ostringstream text;
-  output.writeQdimacs(text);
-  return text.str();
 }
 
 bool invertFile(Formula& input, const std::string& fileName) {

@@ -35,4 +35,9 @@ bool writeNegation(Formula& input, std::ostream& out);
 // yardstick that writeNegation is tested against.
 std::string negationThroughFormula(const Formula& input);
 
+// The last steps of building the negation as a Formula, once the gate clauses are in output:
+// appends the unit clause n and quantifies n and every gate variable up to output.maxVar
+// existentially, after the copied prefix.
+void assertNegationVariable(Formula& output, std::uint32_t n);
+
 }  // namespace ZEFI

@@ -478,14 +478,7 @@ std::string checkQdimacsNegation(const std::uint8_t* data, std::size_t size) {
     }
   }
 
-  const Literal unit = makeLiteral(n, false);
-  output.appendClause(std::span<const Literal>(&unit, 1));
-  for (std::uint64_t v = n; v <= output.maxVar; ++v) {
-    const auto variable = static_cast<std::uint32_t>(v);
-    output.quantifierOf[variable] = {Exists, variable};
-    output.positionOf[variable] = static_cast<std::uint32_t>(output.quantifierOf.size());
-    output.prefix.push_back({Exists, variable});
-  }
+  assertNegationVariable(output, n);
   {
     std::ostringstream text;
     output.writeQdimacs(text);
