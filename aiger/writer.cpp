@@ -448,20 +448,17 @@ void AigWriter::reencode(AigStore& store) {
     entry->isAnd = 1;
     entry->index = k;
   }
-  for (std::uint32_t k = 0; k < store.inputCount; ++k) {
-    AigSymbol& input = store.inputs[k];
-    input.literal = work.translate(input.literal);
-    AigVariable* entry = store.importLiteral(input.literal);
-    entry->isInput = 1;
-    entry->index = k;
-  }
-  for (std::uint32_t k = 0; k < store.latchCount; ++k) {
-    AigSymbol& latch = store.latches[k];
-    latch.literal = work.translate(latch.literal);
-    AigVariable* entry = store.importLiteral(latch.literal);
-    entry->isLatch = 1;
-    entry->index = k;
-  }
+  // Inputs and latches take their new literals and define them again, in their positions.
+  const auto redefine = [&](AigSymbol* symbols, std::uint32_t count, auto markRole) {
+    for (std::uint32_t k = 0; k < count; ++k) {
+      symbols[k].literal = work.translate(symbols[k].literal);
+      AigVariable* entry = store.importLiteral(symbols[k].literal);
+      markRole(*entry);
+      entry->index = k;
+    }
+  };
+  redefine(store.inputs, store.inputCount, [](AigVariable& entry) { entry.isInput = 1; });
+  redefine(store.latches, store.latchCount, [](AigVariable& entry) { entry.isLatch = 1; });
   store.maxVar = (work.next - 1) / 2;
 }
 
