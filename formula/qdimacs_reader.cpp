@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <istream>
 #include <memory>
@@ -129,6 +130,33 @@ class Scanner {
     } else if (length == 3 && head[0] == 'c' && head[1] == 'n' && head[2] == 'f') {
       token.keyword = Keyword::Cnf;
     }
+  }
+
+  // The usual token of a clause, an optional minus sign and one to nine digits followed by
+  // white space, read in one go; true with its value and sign. Anything else, and a token
+  // too near the end of the block, is left unread (only white space before it is skipped)
+  // for next(), which reads it the same way.
+  bool nextShortNumber(std::uint32_t& value, bool& negative) {
+    const char* cur = cur_;
+    const char* const end = end_;
+    while (cur != end && kSpace[static_cast<unsigned char>(*cur)]) ++cur;
+    cur_ = cur;
+    // A sign, nine digits and the next byte lie within the block.
+    constexpr std::ptrdiff_t kLongest = 11;
+    if (end - cur <= kLongest) return false;
+    const bool minus = *cur == '-';
+    cur += minus ? 1 : 0;
+    const char* const digits = cur;
+    std::uint32_t number = 0;
+    for (unsigned digit; (digit = static_cast<unsigned char>(*cur) - unsigned{'0'}) < 10; ++cur) {
+      if (cur - digits == 9) return false;
+      number = number * 10 + digit;
+    }
+    if (cur == digits || !kSpace[static_cast<unsigned char>(*cur)]) return false;
+    cur_ = cur;
+    value = number;
+    negative = minus;
+    return true;
   }
 
   // Skips everything up to and including the next newline (or to the end of the input),
@@ -301,21 +329,31 @@ struct Reader {
     std::vector<Literal> current;
     LiteralSet seen;  // the current clause's literals, once it is too long to scan
     bool hashed = false;
-    for (;; scanner.next(token)) {
-      if (!token.present) {
-        if (!current.empty()) return fail("QBF File: Bogus clause.");
-        return true;
+    bool tokenRead = true;  // the token after the prefix is at hand already
+    for (;;) {
+      std::uint32_t variable;
+      bool negative;
+      if (tokenRead || !scanner.nextShortNumber(variable, negative)) {
+        if (!tokenRead) scanner.next(token);
+        tokenRead = false;
+        if (!token.present) {
+          if (!current.empty()) return fail("QBF File: Bogus clause.");
+          return true;
+        }
+        // -2147483648 is a signed value, but its variable does not fit a literal.
+        if (token.overflow || token.value > maxVariableIndex) {
+          return fail("QBF File: Bogus clause.");
+        }
+        variable = static_cast<std::uint32_t>(token.value);
+        negative = token.negative;
       }
-      // -2147483648 is a signed value, but its variable does not fit a literal.
-      if (token.overflow || token.value > maxVariableIndex) return fail("QBF File: Bogus clause.");
-      const auto variable = static_cast<std::uint32_t>(token.value);
       if (variable == 0) {
         formula.clauses.append(current);
         current.clear();
         hashed = false;
         continue;
       }
-      const Literal literal = makeLiteral(variable, token.negative);
+      const Literal literal = makeLiteral(variable, negative);
       bool fresh;
       if (hashed) {
         fresh = seen.insert(literal);

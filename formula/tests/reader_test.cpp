@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -315,6 +316,55 @@ TEST(QdimacsReaderTest, VeryLongTokens) {
   Formula f;
   ASSERT_TRUE(f.readQdimacs(in));
   EXPECT_EQ(clausesOf(f), (Clauses{{-1}, {}, {1}}));
+}
+
+// Clause tokens of every form, read from one large block (where short numbers take a quick
+// way) and byte by byte (where every token takes the general one): the same formula, the
+// same verdict. The tokens stand at every distance from the end of the input.
+TEST(QdimacsReaderTest, ShortNumbersReadLikeEveryOtherToken) {
+  const std::vector<std::string> tokens = {"1",          "-1",         "7",
+                                           "-0",         "0000000003", "-000000004",
+                                           "123456789",  "-123456789", "1234567890",
+                                           "-999999999", "2147483647", "-2147483647",
+                                           "+5",         "5x",         "-",
+                                           "--5",        "5-",         "x",
+                                           "12e3",       "000000000",  "-00000000000000000012",
+                                           "42",         "-42"};
+  const std::vector<std::string> separators = {" ", "\t", "\r\n", "\n", "\v", "\f", "  \t "};
+  std::mt19937 random(5);
+  std::string text = "p cnf 5 0\ne 1 2 0\n";
+  for (int i = 0; i < 20000; ++i) {
+    text += tokens[random() % tokens.size()];
+    text += separators[random() % separators.size()];
+    if (random() % 4 == 0) text += "0 ";
+  }
+  for (const std::string& last : tokens) {
+    for (const std::size_t padding : {0, 1, 5, 10, 11, 12, 13, 20}) {
+      const std::string input = text + std::string(padding, ' ') + last + " 0\n";
+      SCOPED_TRACE("last token " + last + " after " + std::to_string(padding) + " blanks");
+      Formula quick;
+      Formula general;
+      bool quickOk = false;
+      bool generalOk = false;
+      readThrough(Feed::String, input, quick, quickOk);
+      readThrough(Feed::OneByte, input, general, generalOk);
+      ASSERT_TRUE(quickOk) << quick.error;
+      ASSERT_TRUE(generalOk) << general.error;
+      EXPECT_EQ(quick.maxVar, general.maxVar);
+      EXPECT_EQ(prefixText(quick), prefixText(general));
+      ASSERT_EQ(clausesOf(quick), clausesOf(general));
+    }
+  }
+  // A number that does not fit a literal is refused on either way.
+  for (const char* bad : {"2147483648", "-2147483648", "4294967296", "99999999999"}) {
+    for (const Feed feed : {Feed::String, Feed::OneByte}) {
+      Formula f;
+      bool ok = true;
+      readThrough(feed, text + bad + " 1 2 3 4 5 6 7 8 9 0\n", f, ok);
+      EXPECT_FALSE(ok) << bad;
+      EXPECT_EQ(f.error, kClause) << bad;
+    }
+  }
 }
 
 TEST(QdimacsReaderTest, StreamEndsAtEndOfInput) {
