@@ -14,10 +14,10 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
-#include <streambuf>
 #include <vector>
 
 #include "aiger/aiger.hpp"
+#include "app/block_writer.hpp"
 #include "negation/clause_index.hpp"
 #include "negation/encode.hpp"
 
@@ -190,72 +190,6 @@ class NegationGraph {
   std::uint64_t clauseCount_ = 0;
 };
 
-// An output stream buffer over a file descriptor that remembers the first failed write, so
-// that a full disk or a file-size limit is noticed however the stream is used.
-class FileDescriptorBuffer : public std::streambuf {
- public:
-  FileDescriptorBuffer() : buffer_(kBufferSize) {
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-  }
-  void attach(int fd) { fd_ = fd; }
-  bool failed() const { return failed_; }
-
- protected:
-  int_type overflow(int_type ch) override {
-    if (!drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(ch);
-      pbump(1);
-    }
-    return traits_type::not_eof(ch);
-  }
-
-  std::streamsize xsputn(const char* data, std::streamsize count) override {
-    const auto room = static_cast<std::streamsize>(epptr() - pptr());
-    if (count <= room) {
-      std::memcpy(pptr(), data, static_cast<std::size_t>(count));
-      pbump(static_cast<int>(count));
-      return count;
-    }
-    if (!drain()) return 0;
-    if (count >= static_cast<std::streamsize>(buffer_.size())) {
-      return writeAll(data, static_cast<std::size_t>(count)) ? count : 0;
-    }
-    std::memcpy(pptr(), data, static_cast<std::size_t>(count));
-    pbump(static_cast<int>(count));
-    return count;
-  }
-
-  int sync() override { return drain() ? 0 : -1; }
-
- private:
-  static constexpr std::size_t kBufferSize = std::size_t{1} << 16;
-
-  bool drain() {
-    const auto used = static_cast<std::size_t>(pptr() - pbase());
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-    return writeAll(buffer_.data(), used);
-  }
-
-  bool writeAll(const char* data, std::size_t count) {
-    while (count > 0 && !failed_) {
-      const ssize_t written = ::write(fd_, data, count);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        failed_ = true;
-      } else {
-        data += written;
-        count -= static_cast<std::size_t>(written);
-      }
-    }
-    return !failed_;
-  }
-
-  std::vector<char> buffer_;
-  int fd_ = -1;
-  bool failed_ = false;
-};
-
 // The temporary file's path, where a signal handler can reach it without allocating.
 constexpr std::size_t kTempPathCapacity = 4096;
 char pendingTempPath[kTempPathCapacity];
@@ -338,8 +272,7 @@ mode_t currentUmask() {
 // written directly, since it cannot be replaced.
 class OutputFile {
  public:
-  explicit OutputFile(std::string outputName)
-      : outputName_(std::move(outputName)), stream_(&buffer_) {
+  explicit OutputFile(std::string outputName) : outputName_(std::move(outputName)) {
     ignoreSignal(SIGXFSZ, savedFileSizeAction_);  // a file-size limit is a write error
     ignoreSignal(SIGPIPE, savedPipeAction_);      // so is a pipe without a reader
     std::string target;
@@ -353,19 +286,18 @@ class OutputFile {
     } else {
       createTemporary(target, exists ? status.st_mode & 0777 : 0666 & ~currentUmask());
     }
-    buffer_.attach(fd_);
   }
 
   ~OutputFile() { cleanup(); }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  std::ostream& stream() { return stream_; }
+  int descriptor() const { return fd_; }
 
-  // Completes the output; throws Exception when any part of it could not be written.
-  void commit() {
-    stream_.flush();
-    if (!stream_ || buffer_.failed()) fail();
+  // Completes the output, whose every byte was written to descriptor() when written is
+  // true; throws Exception when any part of it could not be written.
+  void commit(bool written) {
+    if (!written) fail();
     const int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0) fail();
@@ -446,8 +378,6 @@ class OutputFile {
   std::string target_;
   std::string temporary_;  // empty when writing directly or after the rename
   int fd_ = -1;
-  FileDescriptorBuffer buffer_;
-  std::ostream stream_;
   struct sigaction savedActions_[kCleanupSignalCount] = {};
   bool installed_[kCleanupSignalCount] = {};
   struct sigaction savedFileSizeAction_ = {};
@@ -518,12 +448,13 @@ bool invertFile(Formula& input, const std::string& fileName) {
   OutputFile file(outputNameFor(fileName));
   bool written = false;
   {
-    QdimacsWriter writer(file.stream());
+    FileBlockWriter blocks(file.descriptor(), std::vector<int>(std::begin(kCleanupSignals),
+                                                               std::end(kCleanupSignals)));
+    QdimacsWriter writer(blocks);
     negation.write(input, writer);
     written = writer.finish();
   }
-  if (!written) file.stream().setstate(std::ios::badbit);
-  file.commit();
+  file.commit(written);
   return true;
 }
 

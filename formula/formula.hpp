@@ -1,6 +1,7 @@
 // The quantified Boolean formula in prenex conjunctive normal form, and its QDIMACS form.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <span>
@@ -60,9 +61,25 @@ class Formula {
 // Writes QDIMACS text piece by piece, for a formula too large to hold as clauses: the
 // same bytes as Formula::writeQdimacs for the same header, prefix and clauses. Output is
 // collected in a large buffer and handed to the stream in big blocks.
+// Where a QdimacsWriter can hand its full buffers without copying them: the sink owns the
+// blocks, takes each filled one as it is and gives back an empty one to fill next (the same
+// one when it consumed the bytes at once, another when it keeps the full one for later).
+class BlockSink {
+ public:
+  virtual ~BlockSink() = default;
+  // The size of every block the sink hands out.
+  virtual std::size_t blockSize() const = 0;
+  // Takes the first used bytes of full (nullptr, with used 0, for the first call) and
+  // returns the block to fill next. A block once handed over is never touched again.
+  virtual char* exchange(char* full, std::size_t used) = 0;
+  // Waits until every byte taken has reached its destination; true when all of it did.
+  virtual bool finish() = 0;
+};
+
 class QdimacsWriter {
  public:
   explicit QdimacsWriter(std::ostream& out);
+  explicit QdimacsWriter(BlockSink& blocks);
   ~QdimacsWriter();  // flushes what is buffered
   QdimacsWriter(const QdimacsWriter&) = delete;
   QdimacsWriter& operator=(const QdimacsWriter&) = delete;
@@ -84,13 +101,29 @@ class QdimacsWriter {
   // A clause line of count (at most 3) literals given as their variables' digits and signs:
   // the same bytes as clause() of those literals.
   void clause(const Digits* const* variables, const bool* negated, unsigned count);
+  // The clause lines that define the variable gate as the conjunction of count (1 or 2)
+  // distinct literals over other variables, given as digits and signs: "-g l 0" for each
+  // literal l, then "g -l1 -l2 0". The same bytes as clause() of each line.
+  void andDefinition(const Digits& gate, const Digits* const* operands, const bool* negated,
+                     unsigned count);
   // Hands the buffer to the stream and flushes it; true when the stream took everything.
   bool finish();
 
  private:
+  // Hands the buffered text on; buffer_ may be another block afterwards.
   void drain();
-  std::ostream& out_;
-  std::vector<char> buffer_;
+  // Drains when less than room bytes are left; returns where the next byte goes.
+  char* reserve(std::size_t room) {
+    if (capacity_ - used_ < room) drain();
+    return buffer_ + used_;
+  }
+  void advanceTo(const char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
+
+  std::ostream* out_ = nullptr;  // the stream, or
+  BlockSink* blocks_ = nullptr;  // the sink of blocks
+  std::vector<char> ownBuffer_;  // the buffer before a stream
+  char* buffer_ = nullptr;       // the block being filled
+  std::size_t capacity_ = 0;
   std::size_t used_ = 0;
   bool failed_ = false;
 };

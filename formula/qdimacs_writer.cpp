@@ -56,7 +56,15 @@ char* putLiteral(char* out, Literal literal) {
 
 }  // namespace
 
-QdimacsWriter::QdimacsWriter(std::ostream& out) : out_(out), buffer_(kBufferSize) {}
+QdimacsWriter::QdimacsWriter(std::ostream& out) : out_(&out), ownBuffer_(kBufferSize) {
+  buffer_ = ownBuffer_.data();
+  capacity_ = ownBuffer_.size();
+}
+
+QdimacsWriter::QdimacsWriter(BlockSink& blocks) : blocks_(&blocks) {
+  capacity_ = blocks.blockSize();
+  buffer_ = blocks.exchange(nullptr, 0);
+}
 
 QdimacsWriter::~QdimacsWriter() {
   try {
@@ -68,39 +76,42 @@ QdimacsWriter::~QdimacsWriter() {
 
 void QdimacsWriter::drain() {
   if (used_ == 0) return;
-  const auto size = static_cast<std::streamsize>(used_);
+  const std::size_t used = used_;
   used_ = 0;
-  std::streambuf* sink = out_.rdbuf();
-  if (failed_ || !out_.good() || sink == nullptr) {
+  if (blocks_ != nullptr) {
+    buffer_ = blocks_->exchange(buffer_, used);
+    return;
+  }
+  const auto size = static_cast<std::streamsize>(used);
+  std::streambuf* sink = out_->rdbuf();
+  if (failed_ || !out_->good() || sink == nullptr) {
     failed_ = true;
     return;
   }
-  if (sink->sputn(buffer_.data(), size) != size) {
+  if (sink->sputn(buffer_, size) != size) {
     failed_ = true;
-    out_.setstate(std::ios::badbit);
+    out_->setstate(std::ios::badbit);
   }
 }
 
 void QdimacsWriter::header(std::uint64_t maxVar, std::uint64_t clauseCount) {
-  if (buffer_.size() - used_ < kItemRoom) drain();
-  char* p = buffer_.data() + used_;
+  char* p = reserve(kItemRoom);
   std::memcpy(p, "p cnf ", 6);
   p = putDecimal(p + 6, maxVar);
   *p++ = ' ';
   p = putDecimal(p, clauseCount);
   *p++ = '\n';
-  used_ = static_cast<std::size_t>(p - buffer_.data());
+  advanceTo(p);
 }
 
 void QdimacsWriter::quantifier(QuantifierKind kind, std::uint32_t variable) {
   if (kind != Exists && kind != Forall) return;
-  if (buffer_.size() - used_ < kItemRoom) drain();
-  char* p = buffer_.data() + used_;
+  char* p = reserve(kItemRoom);
   *p++ = kind == Exists ? 'e' : 'a';
   *p++ = ' ';
   p = putDecimal(p, variable);
   std::memcpy(p, " 0\n", 3);
-  used_ = static_cast<std::size_t>(p + 3 - buffer_.data());
+  advanceTo(p + 3);
 }
 
 void QdimacsWriter::countUp(Digits& digits) {
@@ -119,39 +130,28 @@ void QdimacsWriter::quantifiers(QuantifierKind kind, std::uint32_t first, std::u
   Digits digits = digitsOf(first);
   for (std::uint64_t v = first; v <= last; ++v) {  // 64 bits: last may be the largest value
     if (v != first) countUp(digits);
-    if (buffer_.size() - used_ < kItemRoom) drain();
-    char* p = buffer_.data() + used_;
+    char* p = reserve(kItemRoom);
     p[0] = kind == Exists ? 'e' : 'a';
     p[1] = ' ';
     std::memcpy(p + 2, digits.text, sizeof digits.text);
     p += 2 + digits.length;
     std::memcpy(p, " 0\n", 3);
-    used_ = static_cast<std::size_t>(p + 3 - buffer_.data());
+    advanceTo(p + 3);
   }
 }
 
 void QdimacsWriter::clause(std::span<const Literal> literals) {
-  char* const base = buffer_.data();
-  const std::size_t limit = buffer_.size() - kItemRoom;
-  std::size_t used = used_;
+  // A clause may be longer than the buffer: room is asked for literal by literal, and the
+  // position is taken afresh after every drain, which may hand over another block.
   for (Literal literal : literals) {
-    if (used > limit) {
-      used_ = used;
-      drain();
-      used = used_;
-    }
-    char* p = putLiteral(base + used, literal);
+    char* p = putLiteral(reserve(kItemRoom), literal);
     *p++ = ' ';
-    used = static_cast<std::size_t>(p - base);
+    advanceTo(p);
   }
-  if (used > limit) {
-    used_ = used;
-    drain();
-    used = used_;
-  }
-  base[used] = '0';
-  base[used + 1] = '\n';
-  used_ = used + 2;
+  char* p = reserve(kItemRoom);
+  p[0] = '0';
+  p[1] = '\n';
+  advanceTo(p + 2);
 }
 
 QdimacsWriter::Digits QdimacsWriter::digitsOf(std::uint32_t variable) {
@@ -163,8 +163,7 @@ QdimacsWriter::Digits QdimacsWriter::digitsOf(std::uint32_t variable) {
 void QdimacsWriter::clause(const Digits* const* variables, const bool* negated, unsigned count) {
   // Each literal takes at most a sign, 10 digits and a blank; the digits are copied as a
   // fixed 16-byte block, so the room asked for has that much slack.
-  if (buffer_.size() - used_ < kItemRoom) drain();
-  char* p = buffer_.data() + used_;
+  char* p = reserve(kItemRoom);
   for (unsigned i = 0; i < count && i < 3; ++i) {
     *p = '-';
     p += negated[i] ? 1 : 0;
@@ -174,13 +173,45 @@ void QdimacsWriter::clause(const Digits* const* variables, const bool* negated, 
   }
   p[0] = '0';
   p[1] = '\n';
-  used_ = static_cast<std::size_t>(p + 2 - buffer_.data());
+  advanceTo(p + 2);
+}
+
+void QdimacsWriter::andDefinition(const Digits& gate, const Digits* const* operands,
+                                  const bool* negated, unsigned count) {
+  // Two or three lines of at most three literals; digits are copied as 16-byte blocks.
+  constexpr std::size_t kRoom = 3 * kItemRoom;
+  count = count < 2 ? 1 : 2;
+  char* p = reserve(kRoom);
+  for (unsigned i = 0; i < count; ++i) {
+    *p++ = '-';
+    std::memcpy(p, gate.text, sizeof gate.text);
+    p += gate.length;
+    *p = ' ';
+    p[1] = '-';
+    p += negated[i] ? 2 : 1;
+    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
+    p += operands[i]->length;
+    std::memcpy(p, " 0\n", 4);
+    p += 3;
+  }
+  std::memcpy(p, gate.text, sizeof gate.text);
+  p += gate.length;
+  for (unsigned i = 0; i < count; ++i) {
+    *p = ' ';
+    p[1] = '-';
+    p += negated[i] ? 1 : 2;
+    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
+    p += operands[i]->length;
+  }
+  std::memcpy(p, " 0\n", 4);
+  advanceTo(p + 3);
 }
 
 bool QdimacsWriter::finish() {
   drain();
-  if (!failed_ && out_.good()) out_.flush();
-  return !failed_ && out_.good();
+  if (blocks_ != nullptr) return blocks_->finish();
+  if (!failed_ && out_->good()) out_->flush();
+  return !failed_ && out_->good();
 }
 
 void Formula::writeQdimacs(std::ostream& out) const {

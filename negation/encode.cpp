@@ -150,22 +150,43 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
                                       variableOf(gate.rhs1)};
   QdimacsWriter::Digits digits[3];
   const QdimacsWriter::Digits* formed[3] = {nullptr, nullptr, nullptr};
+  const auto form = [&](unsigned which) {
+    const std::uint32_t variable = variables[which];
+    if (first.digits != nullptr && first.variable == variable) return first.digits;
+    if (second.digits != nullptr && second.variable == variable) return second.digits;
+    digits[which] = QdimacsWriter::digitsOf(variable);
+    return static_cast<const QdimacsWriter::Digits*>(&digits[which]);
+  };
+
+  // The usual gate: no false operand, at least one that is not constant, operands that
+  // differ from each other and lie over other variables than the gate's own. Its clauses
+  // repeat no literal, so they are the writer's definition of a conjunction.
+  const AigLiteral rhs0 = gate.rhs0;
+  const AigLiteral rhs1 = gate.rhs1;
+  if (rhs0 != kFalse && rhs1 != kFalse && rhs0 != rhs1 && variables[1] != variables[0] &&
+      variables[2] != variables[0] && (rhs0 != kTrue || rhs1 != kTrue)) {
+    const QdimacsWriter::Digits* operands[2];
+    bool negated[2];
+    unsigned count = 0;
+    if (rhs0 != kTrue) {
+      operands[count] = form(1);
+      negated[count++] = isNegated(rhs0);
+    }
+    if (rhs1 != kTrue) {
+      operands[count] = form(2);
+      negated[count++] = isNegated(rhs1);
+    }
+    writer.andDefinition(*form(0), operands, negated, count);
+    return;
+  }
+
   forEachGateClause(gate, [&](const ShortClause& clause) {
     const QdimacsWriter::Digits* line[3];
     bool negated[3];
     for (unsigned i = 0; i < clause.size; ++i) {
       const std::uint32_t variable = variableOf(clause.literals[i]);
       const unsigned which = variable == variables[0] ? 0 : variable == variables[1] ? 1 : 2;
-      if (formed[which] == nullptr) {
-        if (first.digits != nullptr && first.variable == variable) {
-          formed[which] = first.digits;
-        } else if (second.digits != nullptr && second.variable == variable) {
-          formed[which] = second.digits;
-        } else {
-          digits[which] = QdimacsWriter::digitsOf(variable);
-          formed[which] = &digits[which];
-        }
-      }
+      if (formed[which] == nullptr) formed[which] = form(which);
       line[i] = formed[which];
       negated[i] = isNegated(clause.literals[i]);
     }

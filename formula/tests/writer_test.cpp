@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <random>
@@ -320,6 +321,134 @@ TEST(QdimacsRoundTripTest, LargestVariableReadsBack) {
     EXPECT_EQ(second.prefix, first.prefix);
     EXPECT_EQ(second.clauses, first.clauses);
   }
+}
+
+// A sink that keeps every block it takes and hands out a fresh one, then spoils the block it
+// took: a writer that went on using a block after handing it over would show in the text.
+class SwappingSink final : public BlockSink {
+ public:
+  explicit SwappingSink(std::size_t blockSize) : blockSize_(blockSize) {}
+  std::size_t blockSize() const override { return blockSize_; }
+  char* exchange(char* full, std::size_t used) override {
+    if (full != nullptr) {
+      EXPECT_EQ(full, blocks_.back().data()) << "only the block handed out last comes back";
+      EXPECT_LE(used, blockSize_);
+      text.append(full, used);
+      std::fill(blocks_.back().begin(), blocks_.back().end(), '#');
+    }
+    blocks_.emplace_back(blockSize_, '?');
+    ++exchanges;
+    return blocks_.back().data();
+  }
+  bool finish() override {
+    ++finishes;
+    return true;
+  }
+
+  std::string text;
+  int exchanges = 0;
+  int finishes = 0;
+
+ private:
+  std::size_t blockSize_;
+  std::vector<std::vector<char>> blocks_;
+};
+
+// Every kind of line, through a stream and through a sink whose blocks are far smaller
+// than a long clause: the same bytes.
+TEST(QdimacsWriterTest, BlockSinkReceivesTheSameBytesAsAStream) {
+  const auto writeAll = [](QdimacsWriter& writer) {
+    writer.header(4294967295u, 12);
+    writer.quantifier(Exists, 1);
+    writer.quantifiers(Forall, 999990, 1000010);
+    std::vector<Literal> longClause;
+    for (std::uint32_t v = 1; v <= 20000; ++v)
+      longClause.push_back(makeLiteral(v * 7919, v % 3 == 0));
+    writer.clause(longClause);
+    writer.clause(std::span<const Literal>());
+    const QdimacsWriter::Digits gate = QdimacsWriter::digitsOf(2147483647u);
+    const QdimacsWriter::Digits left = QdimacsWriter::digitsOf(5);
+    const QdimacsWriter::Digits right = QdimacsWriter::digitsOf(1234567890u);
+    const QdimacsWriter::Digits* operands[2] = {&left, &right};
+    const bool negated[2] = {true, false};
+    for (int i = 0; i < 500; ++i) writer.andDefinition(gate, operands, negated, 1 + i % 2);
+    writer.clause(operands, negated, 2);
+    return writer.finish();
+  };
+  std::ostringstream stream;
+  {
+    QdimacsWriter writer(stream);
+    ASSERT_TRUE(writeAll(writer));
+  }
+  SwappingSink sink(256);
+  {
+    QdimacsWriter writer(sink);
+    ASSERT_TRUE(writeAll(writer));
+  }
+  EXPECT_GT(sink.exchanges, 1000);
+  EXPECT_EQ(sink.finishes, 1);
+  EXPECT_TRUE(sink.text == stream.str());
+}
+
+// A failure that the sink reports at the end is the writer's answer.
+TEST(QdimacsWriterTest, FinishReportsWhatTheBlockSinkReports) {
+  class FailingSink final : public BlockSink {
+   public:
+    std::size_t blockSize() const override { return sizeof block_; }
+    char* exchange(char*, std::size_t) override { return block_; }
+    bool finish() override { return false; }
+
+   private:
+    char block_[4096];
+  } sink;
+  QdimacsWriter writer(sink);
+  writer.header(1, 1);
+  EXPECT_FALSE(writer.finish());
+}
+
+// The definition of a conjunction is the lines clause() writes for it, for one and two
+// operands, both signs, and digit counts from one to ten, also across the end of a buffer.
+TEST(QdimacsWriterTest, AndDefinitionWritesTheSameBytesAsItsClauses) {
+  std::mt19937 random(11);
+  const auto variable = [&random] {
+    const std::uint32_t digits = 1 + random() % 10;
+    std::uint32_t value = 1 + random() % 9;
+    for (std::uint32_t i = 1; i < digits; ++i) value = value * 10 + random() % 10;
+    return value > 2147483647u ? 2147483647u : value;
+  };
+  std::ostringstream defined;
+  std::ostringstream plain;
+  {
+    QdimacsWriter byDefinition(defined);
+    QdimacsWriter byClauses(plain);
+    for (int gateIndex = 0; gateIndex < 100000; ++gateIndex) {
+      const std::uint32_t g = variable();
+      const unsigned count = 1 + random() % 2;
+      std::uint32_t v[2];
+      bool negated[2];
+      QdimacsWriter::Digits digits[2];
+      const QdimacsWriter::Digits* operands[2];
+      for (unsigned i = 0; i < count; ++i) {
+        v[i] = variable();
+        negated[i] = random() % 2 == 1;
+        digits[i] = QdimacsWriter::digitsOf(v[i]);
+        operands[i] = &digits[i];
+      }
+      byDefinition.andDefinition(QdimacsWriter::digitsOf(g), operands, negated, count);
+      std::vector<Literal> last = {makeLiteral(g, false)};
+      for (unsigned i = 0; i < count; ++i) {
+        const Literal operand = makeLiteral(v[i], negated[i]);
+        const Literal line[2] = {makeLiteral(g, true), operand};
+        byClauses.clause(line);
+        last.push_back(complementOf(operand));
+      }
+      byClauses.clause(last);
+    }
+    ASSERT_TRUE(byDefinition.finish());
+    ASSERT_TRUE(byClauses.finish());
+  }
+  EXPECT_GT(plain.str().size(), std::size_t{2} << 20);
+  EXPECT_EQ(defined.str(), plain.str());
 }
 
 }  // namespace
