@@ -1,11 +1,8 @@
 #include "app/block_writer.hpp"
 
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 
 namespace ZEFI {
 
@@ -13,18 +10,7 @@ FileBlockWriter::FileBlockWriter(int fd, const std::vector<int>& signalsToBlock)
     : fd_(fd), storage_(new char[kBlockSize * kBlockCount]) {
   free_.reserve(kBlockCount);
   for (std::size_t i = kBlockCount; i-- > 0;) free_.push_back(storage_.get() + i * kBlockSize);
-  // The thread inherits the signal mask of the thread that starts it.
-  sigset_t blocked;
-  sigset_t saved;
-  sigemptyset(&blocked);
-  for (const int signalNumber : signalsToBlock) sigaddset(&blocked, signalNumber);
-  pthread_sigmask(SIG_BLOCK, &blocked, &saved);
-  try {
-    thread_ = std::thread([this] { run(); });
-  } catch (const std::system_error&) {
-    // No thread to be had: every block is written at once by exchange().
-  }
-  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  thread_ = startThreadWithout(signalsToBlock, [this] { run(); });
 }
 
 FileBlockWriter::~FileBlockWriter() {

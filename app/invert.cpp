@@ -57,10 +57,11 @@ struct StoreDeleter {
 };
 using StorePointer = std::unique_ptr<AigStore, StoreDeleter>;
 
-void reportCheck(AigStore& store) {
-  if (const char* problem = store.check()) {
-    std::cout << "AIGER ERROR: " << problem << std::endl;
-  }
+// Signals whose handler removes the temporary output file: other threads never take them.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kCleanupSignalCount = std::size(kCleanupSignals);
+std::vector<int> cleanupSignals() {
+  return std::vector<int>(std::begin(kCleanupSignals), std::end(kCleanupSignals));
 }
 
 // The graph of the negation variable n, and what the header of the output needs to know
@@ -104,7 +105,6 @@ class NegationGraph {
       store_->reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
       buildDefinitionGraph(index, inputVariables, outputVariables, graphN_ + 1, *store_);
     }
-    reportCheck(*store_);
     std::uint32_t largest = 0;
     for (std::uint32_t i = 0; i < store_->andCount; ++i) {
       const GateClauseSummary summary = gateClauseSummary(store_->ands[i]);
@@ -114,6 +114,25 @@ class NegationGraph {
     // Numbering back keeps the order of variables, so the largest stays the largest.
     outputMaxVar_ = variableOf(original(makeLiteral(largest, false)));
     clauseCount_ += 1;  // the unit clause n
+    // The check reads the gates and marks the variable table; nothing else touches the
+    // table from here on, so it runs beside the writing of the output, which only reads
+    // the gates. Its finding is printed before anything else is (reportCheck()). Started
+    // last, so that no exception can leave the constructor with the thread running.
+    checker_ = startThreadWithout(cleanupSignals(), [this] { problem_ = store_->check(); });
+    if (!checker_.joinable()) problem_ = store_->check();
+  }
+
+  // Waits for the check of the graph and prints the problem it found, once: as soon as
+  // the output is written, or when the negation is abandoned (an exception), before the
+  // message that explains why.
+  ~NegationGraph() { reportCheck(); }
+  NegationGraph(const NegationGraph&) = delete;
+  NegationGraph& operator=(const NegationGraph&) = delete;
+
+  void reportCheck() {
+    if (checker_.joinable()) checker_.join();
+    if (problem_ != nullptr) std::cout << "AIGER ERROR: " << problem_ << std::endl;
+    problem_ = nullptr;
   }
 
   void write(const Formula& input, QdimacsWriter& writer) const {
@@ -186,6 +205,8 @@ class NegationGraph {
   bool renumbered_ = false;                    // whether graph variables differ from the formula's
   std::vector<std::uint32_t> originalInputs_;  // graph input i + 1 is originalInputs_[i]
   StorePointer store_;
+  std::thread checker_;             // runs store_->check()
+  const char* problem_ = nullptr;   // what it found
   std::uint32_t outputMaxVar_ = 0;  // largest variable of the gate clauses
   std::uint64_t clauseCount_ = 0;
 };
@@ -194,9 +215,6 @@ class NegationGraph {
 constexpr std::size_t kTempPathCapacity = 4096;
 char pendingTempPath[kTempPathCapacity];
 volatile std::sig_atomic_t pendingTempPathSet = 0;
-
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr std::size_t kCleanupSignalCount = std::size(kCleanupSignals);
 
 // Only async-signal-safe calls: the handler was installed with SA_RESETHAND, so the signal
 // raised again takes its default action once the handler returns.
@@ -399,10 +417,12 @@ void readInput(Formula& input, const std::string& fileName) {
 }  // namespace
 
 bool writeNegation(Formula& input, std::ostream& out) {
-  const NegationGraph negation(input);
+  NegationGraph negation(input);
   QdimacsWriter writer(out);
   negation.write(input, writer);
-  return writer.finish();
+  const bool written = writer.finish();
+  negation.reportCheck();
+  return written;
 }
 
 std::string negationThroughFormula(const Formula& input) {
@@ -444,16 +464,16 @@ void assertNegationVariable(Formula& output, std::uint32_t n) {
 
 bool invertFile(Formula& input, const std::string& fileName) {
   readInput(input, fileName);
-  const NegationGraph negation(input);
+  NegationGraph negation(input);
   OutputFile file(outputNameFor(fileName));
   bool written = false;
   {
-    FileBlockWriter blocks(file.descriptor(), std::vector<int>(std::begin(kCleanupSignals),
-                                                               std::end(kCleanupSignals)));
+    FileBlockWriter blocks(file.descriptor(), cleanupSignals());
     QdimacsWriter writer(blocks);
     negation.write(input, writer);
     written = writer.finish();
   }
+  negation.reportCheck();
   file.commit(written);
   return true;
 }
