@@ -10,7 +10,7 @@ FileBlockWriter::FileBlockWriter(int fd, const std::vector<int>& signalsToBlock)
     : fd_(fd), storage_(new char[kBlockSize * kBlockCount]) {
   free_.reserve(kBlockCount);
   for (std::size_t i = kBlockCount; i-- > 0;) free_.push_back(storage_.get() + i * kBlockSize);
-  thread_ = startThreadWithout(signalsToBlock, [this] { run(); });
+  thread_ = startThreadWithout("zefi-write", signalsToBlock, [this] { run(); });
 }
 
 FileBlockWriter::~FileBlockWriter() {

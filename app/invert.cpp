@@ -118,7 +118,8 @@ class NegationGraph {
     // table from here on, so it runs beside the writing of the output, which only reads
     // the gates. Its finding is printed before anything else is (reportCheck()). Started
     // last, so that no exception can leave the constructor with the thread running.
-    checker_ = startThreadWithout(cleanupSignals(), [this] { problem_ = store_->check(); });
+    checker_ =
+        startThreadWithout("zefi-check", cleanupSignals(), [this] { problem_ = store_->check(); });
     if (!checker_.joinable()) problem_ = store_->check();
   }
 

@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ZEFI {
@@ -115,15 +118,18 @@ TEST(FileBlockWriterTest, EmptyAndAbandonedOutput) {
   }
 }
 
-// The signal mask of each thread of this process but the calling one, from /proc.
-std::vector<unsigned long long> otherThreadsBlockedSignals() {
-  std::vector<unsigned long long> masks;
-  const std::string self = std::to_string(::gettid());
+// The signal masks of this process's threads, by thread name, from /proc.
+std::multimap<std::string, unsigned long long> blockedSignalsByThreadName() {
+  std::multimap<std::string, unsigned long long> masks;
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    if (task.path().filename() == self) continue;
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
     std::ifstream status(task.path() / "status");
     for (std::string line; std::getline(status, line);) {
-      if (line.rfind("SigBlk:", 0) == 0) masks.push_back(std::stoull(line.substr(7), nullptr, 16));
+      if (line.rfind("SigBlk:", 0) == 0) {
+        masks.emplace(name, std::stoull(line.substr(7), nullptr, 16));
+      }
     }
   }
   return masks;
@@ -137,14 +143,21 @@ TEST(FileBlockWriterTest, WritingThreadBlocksTheNamedSignals) {
   ASSERT_GE(file.fd, 0);
   sigset_t before;
   ASSERT_EQ(pthread_sigmask(SIG_SETMASK, nullptr, &before), 0);
-  ASSERT_TRUE(otherThreadsBlockedSignals().empty()) << "the test starts with one thread";
+  ASSERT_EQ(blockedSignalsByThreadName().count("zefi-write"), 0u);
   {
     FileBlockWriter blocks(file.fd, {SIGINT, SIGTERM, SIGHUP});
     ASSERT_TRUE(blocks.threaded());
-    const std::vector<unsigned long long> masks = otherThreadsBlockedSignals();
-    ASSERT_EQ(masks.size(), 1u);
+    // The thread names itself first thing; give it a moment to have started.
+    std::multimap<std::string, unsigned long long> threads;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      threads = blockedSignalsByThreadName();
+      if (threads.count("zefi-write") != 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(threads.count("zefi-write"), 1u);
+    const unsigned long long mask = threads.find("zefi-write")->second;
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-      EXPECT_NE(masks[0] & (1ull << (signalNumber - 1)), 0u) << "signal " << signalNumber;
+      EXPECT_NE(mask & (1ull << (signalNumber - 1)), 0u) << "signal " << signalNumber;
     }
   }
   sigset_t after;
