@@ -432,8 +432,8 @@ void exhaustDefaultManager(const char* outputPath) {
 }
 
 TEST(AigStoreMemory, DefaultManagerPrintsOutOfMemoryAndExitsWith30) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer's allocator aborts instead of returning null";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator aborts instead of returning null";
 #endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string path = ::testing::TempDir() + "aiger_store_oom_stdout.txt";

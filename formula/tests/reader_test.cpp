@@ -265,11 +265,13 @@ TEST(QdimacsReaderTest, MillionLiteralClauseIsFast) {
   for (int v = 1000000; v >= 1; --v) text += std::to_string(v) + ' ';
   for (int v = 1; v <= 1000000; v += 2) text += std::to_string(v) + ' ';
   text += "0\n";
-  const auto start = std::chrono::steady_clock::now();
+  [[maybe_unused]] const auto start = std::chrono::steady_clock::now();
   Formula f;
   std::istringstream in(text);
   ASSERT_TRUE(f.readQdimacs(in));
+#if !defined(__SANITIZE_THREAD__)       // several times slower there
   EXPECT_LT(secondsSince(start), 3.0);  // well under a second in an optimised build
+#endif
   ASSERT_EQ(f.clauses.size(), 1u);
   EXPECT_EQ(f.clauses[0].size(), 1000000u);
   EXPECT_EQ(f.prefix.size(), 1000000u);

@@ -270,14 +270,14 @@ TEST(ZefiAigerCommand, AReaderThatGoesAwayIsAWriteErrorNotASignal) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizer = true;
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitizer = false;
 #endif
 
 TEST(ZefiAigerCommand, ExhaustedMemoryIsReportedWithStatusOne) {
-  if (kAddressSanitizer) GTEST_SKIP() << "no address-space limit can be set under AddressSanitizer";
+  if (kSanitizer) GTEST_SKIP() << "no address-space limit can be set under a sanitizer";
   ZEFI_REQUIRE_PROGRAM("bash");
   TempDir dir;
   // Twenty million implicit inputs from a 29-byte file, under a 200 MB address-space limit.
