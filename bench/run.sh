@@ -153,19 +153,31 @@ row() {
 bool() { if "$@"; then echo 1; else echo 0; fi; }
 
 # ---------------------------------------------------------------- targets 1-3: reference and 4x
-# The runs that are compared take turns in one loop, back to back: zefi on the reference,
-# dd copying that output, zefi on the 4x input. Nothing else runs between them, since a
-# pause of a few seconds lets this kind of virtual machine hand freed memory back to its
-# host, and the next run pays for taking it again (0.33-0.36 s right after a run, 0.37-0.52 s
-# after 5 s idle here). The outputs are hashed afterwards, in runs of their own.
+# The runs that are compared take turns in one loop: zefi on the reference, dd copying that
+# output, zefi on the 4x input. This kind of virtual machine hands memory that stays free
+# for a second or two back to its host, and the next process to take it pays for the host
+# backing it again, in kernel time: dd copying the 272 MB output took anywhere from 0.06 s
+# to 0.75 s depending on how long before it memory had been freed. So right before each
+# measured run, as much memory as the run will take (output and working memory, with room
+# to spare) is touched and released (warm_before), and every run starts on memory the
+# guest holds, dd as much as zefi. The outputs are hashed afterwards, in runs of their own.
+warm_before() { # MIB: touch and release MIB of memory
+  if [ -d /dev/shm ]; then
+    dd if=/dev/zero of=/dev/shm/zefi-bench-warm bs=1M count="$1" status=none 2>/dev/null || true
+    rm -f /dev/shm/zefi-bench-warm
+  fi
+}
 say "targets 1-3: reference ($(size "$OUT/ref.qdimacs") bytes) beside dd and the 4x input ($(size "$OUT/ref4.qdimacs") bytes), $RUNS runs each"
 reset zefi-ref dd-ref zefi-ref4
 for ((i = 0; i <= RUNS; i++)); do
   rm -f "$OUT/ref.inverted.qdimacs"
+  warm_before 1024
   run zefi-ref "$ZEFI" "$OUT/ref.qdimacs"
   rm -f "$OUT/ref.copy"
+  warm_before 1024
   run dd-ref dd if="$OUT/ref.inverted.qdimacs" of="$OUT/ref.copy" bs=1M
   rm -f "$OUT/ref.copy" "$OUT/ref4.inverted.qdimacs"
+  warm_before 3072
   run zefi-ref4 "$ZEFI" "$OUT/ref4.qdimacs"
 done
 # Determinism: the output of the last timed run and of two more runs, hashed.
