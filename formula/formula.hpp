@@ -58,9 +58,6 @@ class Formula {
   void writeQdimacs(std::ostream& out) const;
 };
 
-// Writes QDIMACS text piece by piece, for a formula too large to hold as clauses: the
-// same bytes as Formula::writeQdimacs for the same header, prefix and clauses. Output is
-// collected in a large buffer and handed to the stream in big blocks.
 // Where a QdimacsWriter can hand its full buffers without copying them: the sink owns the
 // blocks, takes each filled one as it is and gives back an empty one to fill next (the same
 // one when it consumed the bytes at once, another when it keeps the full one for later).
@@ -76,6 +73,10 @@ class BlockSink {
   virtual bool finish() = 0;
 };
 
+// Writes QDIMACS text piece by piece, for a formula too large to hold as clauses: the
+// same bytes as Formula::writeQdimacs for the same header, prefix and clauses. Output is
+// collected in a large buffer and handed to the stream in big blocks, or formed straight
+// in the blocks of a BlockSink.
 class QdimacsWriter {
  public:
   explicit QdimacsWriter(std::ostream& out);
