@@ -87,9 +87,11 @@ class NegationGraph {
       graphN_ = renumbered_ ? inputCount + 1 : n_;
       ClauseIndex index;
       {
-        CubeArray cubes;
-        input.complementedClauses(cubes);
-        input.clauses = ClauseArray();  // the cubes carry everything that is still needed
+        // The clauses become their cubes in place (complementedClauses without the copy);
+        // the cubes carry everything of the matrix that is still needed.
+        CubeArray cubes = std::move(input.clauses);
+        input.clauses = ClauseArray();
+        cubes.complementEach();
         if (renumbered_ && renumberCubes(cubes, inputVariables)) {
           originalInputs_ = std::move(inputVariables);
           inputVariables.resize(inputCount);

@@ -170,6 +170,30 @@ void ClauseArray::append(std::span<const Literal> literals) {
   ends_.push_back(literals_.size());
 }
 
+void ClauseArray::complementEach() {
+  // Literals only ever move towards the front, so the clauses are compacted where they are.
+  LiteralSet seen;
+  std::size_t kept = 0;
+  std::size_t first = 0;
+  for (std::size_t& end : ends_) {
+    const auto start = static_cast<std::ptrdiff_t>(kept);
+    const bool indexed = end - first > kIndexThreshold;
+    if (indexed) seen.reset(end - first);
+    for (std::size_t k = first; k < end; ++k) {
+      const Literal complement = complementOf(literals_[k]);
+      const bool fresh =
+          indexed ? seen.insert(complement)
+                  : std::find(literals_.begin() + start,
+                              literals_.begin() + static_cast<std::ptrdiff_t>(kept),
+                              complement) == literals_.begin() + static_cast<std::ptrdiff_t>(kept);
+      if (fresh) literals_[kept++] = complement;
+    }
+    first = end;
+    end = kept;
+  }
+  literals_.resize(kept);
+}
+
 void ClauseArray::clear() {
   literals_.clear();
   ends_.clear();

@@ -88,6 +88,9 @@ class ClauseArray {
   void closeClause() { ends_.push_back(literals_.size()); }
   void clear();
   void reserve(std::size_t clauses, std::size_t literals);
+  // Replaces each clause by its complement, in place and in order: every literal
+  // complemented, a literal the clause already holds not kept a second time.
+  void complementEach();
 
   class Iterator {
    public:

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "formula/formula.hpp"
-#include "formula/literal_set.hpp"
 
 namespace ZEFI {
 
@@ -12,25 +11,6 @@ namespace {
 
 // Room reserved on a bare count, whatever the count says: more is grown on demand.
 constexpr std::uint64_t kReserveLimit = std::uint64_t{1} << 22;
-
-// Appends the complement of every literal of `literals`, each new literal once, as one
-// clause of `out`. Short clauses are checked by a scan, long ones through `seen`.
-void appendComplemented(std::span<const Literal> literals, ClauseArray& out,
-                        std::vector<Literal>& scratch, LiteralSet& seen) {
-  scratch.clear();
-  if (literals.size() <= 16) {
-    for (Literal l : literals) {
-      const Literal c = complementOf(l);
-      if (std::find(scratch.begin(), scratch.end(), c) == scratch.end()) scratch.push_back(c);
-    }
-  } else {
-    seen.reset(literals.size());
-    for (Literal l : literals) {
-      if (seen.insert(complementOf(l))) scratch.push_back(complementOf(l));
-    }
-  }
-  out.append(scratch);
-}
 
 }  // namespace
 
@@ -46,24 +26,16 @@ void Formula::reserveClauses(std::uint64_t count) {
 }
 
 bool Formula::complementedClauses(CubeArray& out) const {
-  out.clear();
-  out.reserve(clauses.size(), clauses.literalCount());
-  std::vector<Literal> scratch;
-  LiteralSet seen;
-  for (std::span<const Literal> clause : clauses) appendComplemented(clause, out, scratch, seen);
+  CubeArray cubes(clauses);
+  cubes.complementEach();
+  out = std::move(cubes);
   return true;
 }
 
 bool Formula::setComplementedClauses(const CubeArray& cubes) {
-  if (&cubes == &clauses) {
-    const CubeArray copy(cubes);
-    return setComplementedClauses(copy);
-  }
-  clauses.clear();
-  clauses.reserve(cubes.size(), cubes.literalCount());
-  std::vector<Literal> scratch;
-  LiteralSet seen;
-  for (std::span<const Literal> cube : cubes) appendComplemented(cube, clauses, scratch, seen);
+  ClauseArray complemented(cubes);  // a copy first: cubes may be these very clauses
+  complemented.complementEach();
+  clauses = std::move(complemented);
   return true;
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -74,6 +76,44 @@ TEST(FormulaTest, ComplementedClauses) {
   EXPECT_EQ(signedOf(cubes), (std::vector<Signed>{expected, {-3, 3}}));
   EXPECT_TRUE(h.setComplementedClauses(h.clauses));  // its own matrix as the cubes
   EXPECT_EQ(signedOf(h.clauses), (std::vector<Signed>{expected, {-3, 3}}));
+}
+
+// Complementing in place gives what complementedClauses gives, for random arrays with
+// repeated literals, empty clauses, and clauses on both sides of the length where repeats
+// are found by hashing instead of a scan.
+TEST(FormulaTest, ComplementEachInPlaceEqualsComplementedClauses) {
+  std::mt19937 random(3);
+  for (int round = 0; round < 50; ++round) {
+    Formula f;
+    const int clauseCount = static_cast<int>(random() % 40);
+    for (int c = 0; c < clauseCount; ++c) {
+      const std::uint32_t length = random() % 4 == 0 ? 10 + random() % 30 : random() % 5;
+      const std::uint32_t variables = 1 + random() % 20;
+      Signed clause;
+      for (std::uint32_t k = 0; k < length; ++k) {
+        const auto v = static_cast<std::int64_t>(1 + random() % variables);
+        clause.push_back(random() % 2 ? v : -v);
+      }
+      f.appendClause(lits(clause));
+    }
+    CubeArray expected;
+    EXPECT_TRUE(f.complementedClauses(expected));
+    std::vector<Signed> reference;  // complement, keep first occurrences
+    for (auto clause : f.clauses) {
+      Signed cube;
+      for (const std::int64_t v : signedOf(clause)) {
+        if (std::find(cube.begin(), cube.end(), -v) == cube.end()) cube.push_back(-v);
+      }
+      reference.push_back(cube);
+    }
+    ASSERT_EQ(signedOf(expected), reference);
+    ClauseArray inPlace = f.clauses;
+    inPlace.complementEach();
+    EXPECT_EQ(signedOf(inPlace), reference);
+    EXPECT_EQ(inPlace.literalCount(), expected.literalCount());
+    inPlace.append(lits({4, -4}));  // still a well-formed array to append to
+    EXPECT_EQ(signedOf(inPlace[inPlace.size() - 1]), (Signed{4, -4}));
+  }
 }
 
 struct ReduceCase {
