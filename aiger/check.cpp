@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "aiger/aiger.hpp"
+#include "aiger/page_table.hpp"
 
 namespace ZEFI {
 
@@ -95,15 +96,15 @@ void AigStore::checkCycles(bool gatesInOrder) {
   const std::uint64_t pages = variableCapacity >> kVariablePageBits;
   const std::uint64_t last = maxVar;
   for (std::uint64_t page = 0; page < pages && error == nullptr; ++page) {
-    AigVariable* entries = variablePages[page];
-    if (entries == nullptr) continue;
-    const std::uint64_t first = page << kVariablePageBits;
+    const PageTable<AigVariable>::Held held = PageTable<AigVariable>::held(variablePages[page]);
+    if (held.entries == nullptr) continue;
+    const std::uint64_t first = (page << kVariablePageBits) + held.first;
     if (first > last) break;
-    for (std::uint32_t slot = 0; slot < kVariablesPerPage && error == nullptr; ++slot) {
-      const std::uint64_t start = first + slot;
+    for (std::uint32_t k = 0; k < held.count && error == nullptr; ++k) {
+      const std::uint64_t start = first + k;
       if (start > last) break;
       if (start == 0) continue;
-      const AigVariable& candidate = entries[slot];
+      const AigVariable& candidate = held.entries[k];
       if (!candidate.isAnd || candidate.mark) continue;
 
       push(static_cast<std::uint32_t>(start));

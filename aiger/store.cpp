@@ -9,14 +9,15 @@
 #include <new>
 
 #include "aiger/aiger.hpp"
+#include "aiger/page_table.hpp"
 
 namespace ZEFI {
 namespace {
 
 // Record arrays are counted in 32 bits; a capacity beyond this cannot be indexed.
 constexpr std::uint64_t kMaxRecords = 0xFFFFFFFFu;
-constexpr std::uint32_t kPageMask = AigStore::kVariablesPerPage - 1;
-constexpr std::size_t kPageBytes = AigStore::kVariablesPerPage * sizeof(AigVariable);
+using VariablePages = PageTable<AigVariable>;
+constexpr std::uint32_t kPageMask = VariablePages::kPageMask;
 
 [[noreturn]] void fatalOutOfMemory() {
   std::fputs("Error: Out of memory.\n", stdout);
@@ -99,7 +100,8 @@ void AigStore::destroy() {
 
   const std::uint64_t pages = variableCapacity >> kVariablePageBits;
   for (std::uint64_t page = 0; page < pages; ++page) {
-    if (variablePages[page] != nullptr) release(variablePages[page], kPageBytes);
+    VariablePages::free(variablePages[page],
+                        [this](void* block, std::size_t bytes) { release(block, bytes); });
   }
   release(variablePages, byteSize(pages, sizeof(AigVariable*)));
 
@@ -170,19 +172,15 @@ AigVariable* AigStore::importLiteral(AigLiteral literal) {
     while (pages < needed) pages *= 2;
     resizeVariableDirectory(pages);
   }
-  AigVariable*& page = variablePages[variable >> kVariablePageBits];
-  if (page == nullptr) {
-    page = static_cast<AigVariable*>(allocate(kPageBytes));
-    std::memset(static_cast<void*>(page), 0, kPageBytes);
-  }
-  return &page[variable & kPageMask];
+  return VariablePages::touch(
+      variablePages[variable >> kVariablePageBits], variable & kPageMask,
+      [this](std::size_t bytes) { return allocate(bytes); },
+      [this](void* block, std::size_t bytes) { release(block, bytes); });
 }
 
 const AigVariable* AigStore::variableEntry(std::uint32_t variable) const {
   if (variable >= variableCapacity) return nullptr;
-  const AigVariable* page = variablePages[variable >> kVariablePageBits];
-  if (page == nullptr) return nullptr;
-  return &page[variable & kPageMask];
+  return VariablePages::find(variablePages[variable >> kVariablePageBits], variable & kPageMask);
 }
 
 AigVariable* AigStore::variableEntry(std::uint32_t variable) {

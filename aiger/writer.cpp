@@ -33,6 +33,7 @@
 #include <utility>
 
 #include "aiger/aiger.hpp"
+#include "aiger/page_table.hpp"
 
 namespace ZEFI {
 
@@ -201,15 +202,15 @@ struct AigWriter {
     CodeTable& operator=(const CodeTable&) = delete;
     std::uint32_t get(std::uint32_t variable) const {
       const std::uint64_t page = variable >> kPageBits;
-      if (page >= pageCount_ || pages_[page] == nullptr) return 0;
-      return pages_[page][variable & kPageMask];
+      if (page >= pageCount_) return 0;
+      const std::uint32_t* code = Pages::find(pages_[page], variable & Pages::kPageMask);
+      return code == nullptr ? 0 : *code;
     }
     void set(std::uint32_t variable, std::uint32_t literal);
 
    private:
+    using Pages = PageTable<std::uint32_t>;
     static constexpr std::uint32_t kPageBits = AigStore::kVariablePageBits;
-    static constexpr std::uint32_t kPageMask = AigStore::kVariablesPerPage - 1;
-    static constexpr std::size_t kPageBytes = AigStore::kVariablesPerPage * sizeof(std::uint32_t);
     AigStore& store_;
     std::uint32_t** pages_ = nullptr;
     std::size_t pageCount_ = 0;
@@ -256,18 +257,17 @@ AigWriter::CodeTable::CodeTable(AigStore& store, std::uint32_t largestVariable)
 
 AigWriter::CodeTable::~CodeTable() {
   for (std::size_t page = 0; page < pageCount_; ++page) {
-    if (pages_[page] != nullptr) store_.release(pages_[page], kPageBytes);
+    Pages::free(pages_[page],
+                [this](void* block, std::size_t bytes) { store_.release(block, bytes); });
   }
   store_.release(pages_, pageCount_ * sizeof *pages_);
 }
 
 void AigWriter::CodeTable::set(std::uint32_t variable, std::uint32_t literal) {
-  std::uint32_t*& page = pages_[variable >> kPageBits];
-  if (page == nullptr) {
-    page = static_cast<std::uint32_t*>(store_.allocate(kPageBytes));
-    std::memset(page, 0, kPageBytes);
-  }
-  page[variable & kPageMask] = literal;
+  *Pages::touch(
+      pages_[variable >> kPageBits], variable & Pages::kPageMask,
+      [this](std::size_t bytes) { return store_.allocate(bytes); },
+      [this](void* block, std::size_t bytes) { store_.release(block, bytes); }) = literal;
 }
 
 void AigWriter::Renumbering::push(std::uint32_t entry) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "aiger/tests/store_test_support.hpp"
 
@@ -342,6 +343,58 @@ TEST_F(CountedStore, VariablesNearTheLargestIndexCostLittleMemory) {
   EXPECT_EQ(store->findInput(0x80000000u), nullptr);
   EXPECT_FALSE(Access::isDefined(*store, 0x40000000u));
   EXPECT_EQ(store->check(), nullptr);
+}
+
+// Variables scattered over the whole range, one in each stretch of the table: each costs a
+// stretch of the table, not a page, and every one is found again.
+TEST_F(CountedStore, ScatteredVariablesCostAStretchEachNotAPage) {
+  constexpr std::uint32_t kCount = 20000;
+  std::vector<AigLiteral> literals;
+  for (std::uint32_t k = 1; k <= kCount; ++k) literals.push_back(2 * (k * 104729u + 7));
+  for (const AigLiteral literal : literals) store->addInput(literal, nullptr);
+  const std::size_t directory = Access::directoryLength(*store) * sizeof(AigVariable*);
+  const std::size_t records = Access::inputCapacity(*store) * sizeof(AigSymbol);
+  // A stretch is 64 entries and a header of 8 bytes each, 520 bytes; a page is 32 KiB.
+  EXPECT_LE(memory.liveBytes, directory + records + kCount * 520 + 4096);
+  for (std::uint32_t k = 0; k < kCount; ++k) {
+    ASSERT_EQ(store->findInput(literals[k] + 1), &store->inputs[k]) << k;
+    EXPECT_EQ(store->findInput(literals[k] + 2), nullptr) << "the next variable is unused";
+    EXPECT_EQ(store->findInput(literals[k] + 200), nullptr) << "another stretch of the page";
+  }
+  EXPECT_EQ(store->check(), nullptr);
+}
+
+// A page that starts as one stretch grows to its full size when a second stretch of it is
+// used; what the first stretch held is still there, at every position of the page.
+TEST_F(CountedStore, AStretchGrowsIntoAPageKeepingItsEntries) {
+  const std::uint32_t base = 5 * AigStore::kVariablesPerPage;
+  for (std::uint32_t v = base + 64; v < base + 128; ++v) store->addInput(2 * v, nullptr);
+  EXPECT_EQ(Access::pagesAllocated(*store), 1u);
+  const std::size_t beforeGrowth = memory.liveBytes;
+  store->addAnd(2 * (base + 4095), 2 * (base + 64), 2 * (base + 127) + 1);
+  store->addAnd(2 * (base + 1), 2 * (base + 4095), 2 * (base + 100));
+  EXPECT_GE(memory.liveBytes,
+            beforeGrowth + AigStore::kVariablesPerPage * sizeof(AigVariable) - 520);
+  for (std::uint32_t v = base + 64; v < base + 128; ++v) {
+    ASSERT_EQ(store->findInput(2 * v), &store->inputs[v - base - 64]) << v;
+  }
+  EXPECT_EQ(store->findAnd(2 * (base + 4095)), &store->ands[0]);
+  EXPECT_EQ(store->findAnd(2 * (base + 1)), &store->ands[1]);
+  EXPECT_EQ(store->findInput(2 * (base + 2)), nullptr);
+  EXPECT_EQ(store->check(), nullptr);
+}
+
+// The check walks stretches as it walks pages: a cycle among gates in scattered stretches
+// is found and named as in a dense table (the first gate of it in variable order).
+TEST_F(CountedStore, CycleAmongScatteredGatesIsFound) {
+  const AigLiteral a = 2 * 1000003u;
+  const AigLiteral b = 2 * 50000017u;
+  const AigLiteral c = 2 * 900000011u;
+  store->addInput(2, nullptr);
+  store->addAnd(c, a, 2);
+  store->addAnd(a, b, 2);
+  store->addAnd(b, c + 1, 3);
+  EXPECT_STREQ(store->check(), "cyclic definition for and gate 1000003");
 }
 
 TEST(AigStoreErrors, EachShapeFormatsThroughAScratchBlockOfTheDocumentedSize) {
