@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <istream>
@@ -37,6 +38,16 @@ constexpr std::array<bool, 256> makeSpaceTable() {
 constexpr std::array<bool, 256> kSpace = makeSpaceTable();
 
 enum class Keyword : std::uint8_t { Other, C, P, Cnf, E, A };
+
+// The value of eight characters, read as a little-endian word, that are digits or zero
+// bytes (leading zero bytes count as zeros): three multiplications instead of eight steps.
+constexpr std::uint32_t eightDigits(std::uint64_t chunk) {
+  chunk = ((chunk & 0x0F0F0F0F0F0F0F0Fu) * 2561) >> 8;
+  chunk = ((chunk & 0x00FF00FF00FF00FFu) * 6553601) >> 16;
+  return static_cast<std::uint32_t>(((chunk & 0x0000FFFF0000FFFFu) * 42949672960001u) >> 32);
+}
+static_assert(eightDigits(0x3837363534333231u) == 12345678u);  // "12345678"
+static_assert(eightDigits(0x3031000000000000u) == 10u);        // six zero bytes, then "10"
 
 // One whitespace-delimited token, with what the reader needs of it: which keyword it is
 // (compared as a whole token), and its number as the C library converts it: an optional
@@ -148,11 +159,23 @@ class Scanner {
     cur += minus ? 1 : 0;
     const char* const digits = cur;
     std::uint32_t number = 0;
-    for (unsigned digit; (digit = static_cast<unsigned char>(*cur) - unsigned{'0'}) < 10; ++cur) {
-      if (cur - digits == 9) return false;
-      number = number * 10 + digit;
+    // The next eight bytes at once: where the digits end, and their value.
+    std::uint64_t chunk;
+    std::memcpy(&chunk, cur, sizeof chunk);
+    const std::uint64_t offset = chunk - 0x3030303030303030u;
+    const std::uint64_t nonDigits = ((offset + 0x7676767676767676u) | offset) & 0x8080808080808080u;
+    if (nonDigits != 0) {
+      const auto length = static_cast<unsigned>(std::countr_zero(nonDigits)) / 8;
+      if (length == 0) return false;
+      number = eightDigits(chunk << (8 * (8 - length)));
+      cur += length;
+    } else {
+      for (unsigned digit; (digit = static_cast<unsigned char>(*cur) - unsigned{'0'}) < 10; ++cur) {
+        if (cur - digits == 9) return false;
+        number = number * 10 + digit;
+      }
     }
-    if (cur == digits || !kSpace[static_cast<unsigned char>(*cur)]) return false;
+    if (!kSpace[static_cast<unsigned char>(*cur)]) return false;
     cur_ = cur;
     value = number;
     negative = minus;

@@ -324,16 +324,29 @@ TEST(QdimacsReaderTest, VeryLongTokens) {
 // way) and byte by byte (where every token takes the general one): the same formula, the
 // same verdict. The tokens stand at every distance from the end of the input.
 TEST(QdimacsReaderTest, ShortNumbersReadLikeEveryOtherToken) {
-  const std::vector<std::string> tokens = {"1",          "-1",         "7",
-                                           "-0",         "0000000003", "-000000004",
-                                           "123456789",  "-123456789", "1234567890",
-                                           "-999999999", "2147483647", "-2147483647",
-                                           "+5",         "5x",         "-",
-                                           "--5",        "5-",         "x",
-                                           "12e3",       "000000000",  "-00000000000000000012",
-                                           "42",         "-42"};
+  std::vector<std::string> tokens = {"1",          "-1",         "7",
+                                     "-0",         "0000000003", "-000000004",
+                                     "123456789",  "-123456789", "1234567890",
+                                     "-999999999", "2147483647", "-2147483647",
+                                     "+5",         "5x",         "-",
+                                     "--5",        "5-",         "x",
+                                     "12e3",       "000000000",  "-00000000000000000012",
+                                     "42",         "-42"};
   const std::vector<std::string> separators = {" ", "\t", "\r\n", "\n", "\v", "\f", "  \t "};
   std::mt19937 random(5);
+  // Numbers of every length from one to ten digits, with and without a sign, and with a
+  // non-digit right after them.
+  for (int length = 1; length <= 10; ++length) {
+    for (int k = 0; k < 6; ++k) {
+      // Ten digits from 1 on stay below the largest variable, 2147483647.
+      std::string number(1, length == 10 ? '1' : static_cast<char>('1' + random() % 9));
+      while (static_cast<int>(number.size()) < length)
+        number += static_cast<char>('0' + random() % 10);
+      tokens.push_back(number);
+      tokens.push_back("-" + number);
+      tokens.push_back(number + (k % 2 ? "a" : "-"));
+    }
+  }
   std::string text = "p cnf 5 0\ne 1 2 0\n";
   for (int i = 0; i < 20000; ++i) {
     text += tokens[random() % tokens.size()];
