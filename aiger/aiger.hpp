@@ -121,8 +121,10 @@ class AigStore {
 
   // The table of variables is paged: a directory of pages of kVariablesPerPage entries,
   // each page allocated through the memory manager when a variable in it is first used,
-  // so that a store over a few variables with huge indices costs little memory while
-  // lookups stay constant-time without hashing.
+  // first as one stretch of 64 entries and at its full size once a second stretch of it is
+  // used, so that a store over a few variables with huge indices, or over variables
+  // scattered far apart, costs little memory while lookups stay constant-time without
+  // hashing.
   static constexpr std::uint32_t kVariablePageBits = 12;
   static constexpr std::uint32_t kVariablesPerPage = 1u << kVariablePageBits;
 
