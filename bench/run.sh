@@ -107,14 +107,16 @@ printf 'aig 200000000 0 0 0 200000000\n' >"$OUT/cut200m.aig"
 # first process to need more memory than the guest has used so far pays for the host's work
 # (a gigabyte of fresh page cache took 3.7 s instead of 0.3 s here). Touching and releasing
 # a few GiB once makes that cost fall on no measured run. Elsewhere it costs a second or two.
-warm_memory() {
-  local avail mib
-  avail=$(awk '/MemAvailable/ {print int($2 / 1024)}' /proc/meminfo)
-  mib=$((avail / 3 < 6144 ? avail / 3 : 6144))
-  if [ -d /dev/shm ] && [ "$mib" -gt 0 ]; then
-    dd if=/dev/zero of=/dev/shm/zefi-bench-warm bs=1M count="$mib" status=none 2>/dev/null || true
+warm_before() { # MIB: touch and release MIB of memory
+  if [ -d /dev/shm ] && [ "$1" -gt 0 ]; then
+    dd if=/dev/zero of=/dev/shm/zefi-bench-warm bs=1M count="$1" status=none 2>/dev/null || true
     rm -f /dev/shm/zefi-bench-warm
   fi
+}
+warm_memory() {
+  local avail
+  avail=$(awk '/MemAvailable/ {print int($2 / 1024)}' /proc/meminfo)
+  warm_before $((avail / 3 < 6144 ? avail / 3 : 6144))
 }
 say "touching memory once"
 warm_memory
@@ -161,12 +163,6 @@ bool() { if "$@"; then echo 1; else echo 0; fi; }
 # measured run, as much memory as the run will take (output and working memory, with room
 # to spare) is touched and released (warm_before), and every run starts on memory the
 # guest holds, dd as much as zefi. The outputs are hashed afterwards, in runs of their own.
-warm_before() { # MIB: touch and release MIB of memory
-  if [ -d /dev/shm ]; then
-    dd if=/dev/zero of=/dev/shm/zefi-bench-warm bs=1M count="$1" status=none 2>/dev/null || true
-    rm -f /dev/shm/zefi-bench-warm
-  fi
-}
 say "targets 1-3: reference ($(size "$OUT/ref.qdimacs") bytes) beside dd and the 4x input ($(size "$OUT/ref4.qdimacs") bytes), $RUNS runs each"
 reset zefi-ref dd-ref zefi-ref4
 for ((i = 0; i <= RUNS; i++)); do
