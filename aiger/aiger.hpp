@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace ZEFI {
 
@@ -196,6 +197,12 @@ class AigStore {
   friend struct AigWriter;
   friend struct AigStoreTestAccess;  // white-box unit tests only
 };
+
+// Owning handle of a store: destroys it when it goes.
+struct AigStoreDeleter {
+  void operator()(AigStore* store) const { store->destroy(); }
+};
+using AigStorePtr = std::unique_ptr<AigStore, AigStoreDeleter>;
 
 // Shared by writer and reader.
 AigLiteral maxInputOrLatchLiteral(const AigStore& store);

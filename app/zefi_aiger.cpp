@@ -27,8 +27,7 @@
 #include "formula/formula.hpp"
 #include "formula/literal.hpp"
 #include "negation/aig_dot.hpp"
-#include "negation/clause_index.hpp"
-#include "negation/encode.hpp"
+#include "negation/negation_graph.hpp"
 
 namespace {
 
@@ -70,13 +69,8 @@ void releaseBlock(void* /*state*/, void* block, std::size_t /*bytes*/) {
   std::free(block);
 }
 
-struct StoreDeleter {
-  void operator()(AigStore* store) const { store->destroy(); }
-};
-using StorePtr = std::unique_ptr<AigStore, StoreDeleter>;
-
-StorePtr newStore() {
-  return StorePtr(AigStore::create(nullptr, allocateOrExit, releaseBlock));
+AigStorePtr newStore() {
+  return AigStorePtr(AigStore::create(nullptr, allocateOrExit, releaseBlock));
 }
 
 int fail(std::string_view message) {
@@ -96,8 +90,8 @@ bool isStandardStream(const std::string& name) {
 
 // Reads an AIGER file into a fresh store; on failure prints the reader's (or the
 // consistency check's) message and leaves status set.
-StorePtr readAiger(const std::string& path, int& status) {
-  StorePtr store = newStore();
+AigStorePtr readAiger(const std::string& path, int& status) {
+  AigStorePtr store = newStore();
   const char* error = store->readFromPath(path.c_str());
   if (error != nullptr) {
     status = fail(error);
@@ -141,9 +135,7 @@ int writeAiger(AigStore& store, const std::string& out) {
   return kSuccess;
 }
 
-// Graphviz output ends every line with std::endl; flushing standard output for each of
-// them would cost a system call per line, so the lines are collected in large blocks and
-// only the final flush reaches the file.
+// Standard output in large blocks of our own, so that a failed write shows in finish().
 class BlockBuffer : public std::streambuf {
  public:
   explicit BlockBuffer(std::FILE* file) : file_(file), block_(1u << 16) {
@@ -176,7 +168,7 @@ class BlockBuffer : public std::streambuf {
 
 int runConvert(const std::string& in, const std::string& out, bool strip) {
   int status = kSuccess;
-  StorePtr store = readAiger(in, status);
+  AigStorePtr store = readAiger(in, status);
   if (!store) return status;
   if (strip) store->stripSymbolsAndComments();
   return writeAiger(*store, out);
@@ -184,7 +176,7 @@ int runConvert(const std::string& in, const std::string& out, bool strip) {
 
 int runCheck(const std::string& in) {
   int status = kSuccess;
-  StorePtr store = readAiger(in, status);
+  AigStorePtr store = readAiger(in, status);
   if (!store) return status;
   std::printf("%u %u %u %u %u\n", store->maxVar, store->inputCount, store->latchCount,
               store->outputCount, store->andCount);
@@ -194,7 +186,7 @@ int runCheck(const std::string& in) {
 
 int runDot(const std::string& in) {
   int status = kSuccess;
-  StorePtr store = readAiger(in, status);
+  AigStorePtr store = readAiger(in, status);
   if (!store) return status;
   BlockBuffer buffer(stdout);
   std::ostream out(&buffer);
@@ -209,23 +201,9 @@ int runGraph(const std::string& in, const std::string& out) {
     std::ifstream stream(in);
     if (!formula.readQdimacs(stream)) return fail(formula.error);
   }
-  // The negation variable and one fresh variable per literal and per clause must all fit
-  // a literal, exactly as in the negation itself.
-  const std::uint64_t highest =
-      std::uint64_t{formula.maxVar} + 1 + formula.clauses.literalCount() + formula.clauses.size();
-  if (highest > maxVariableIndex) return fail("QBF File: Number of variables is bogus.");
-
-  const std::uint32_t negation = formula.maxVar + 1;
-  CubeArray cubes;
-  formula.complementedClauses(cubes);
-  formula.clauses.clear();  // the cubes hold everything the graph needs
-  ClauseIndex index;
-  index.defineDnf(negation, std::move(cubes));
-  const std::vector<std::uint32_t> inputs = formula.quantifierOf.sortedKeys();
-  const std::uint32_t outputs[] = {negation};
-
-  StorePtr store = newStore();
-  buildDefinitionGraph(index, inputs, outputs, negation + 1, *store);
+  if (!negationFits(formula)) return fail(kNegationTooLarge);
+  AigStorePtr store = newStore();
+  const NegationGraph graph(formula, *store, false);
   if (const char* error = store->check()) return fail(error);
   return writeAiger(*store, out);
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <memory>
 
 namespace ZEFI {
 
@@ -48,10 +47,6 @@ std::uint32_t buildChains(AigStore& store, const ClauseArray& sets, bool conjunc
   store.addAnd(defined, root, root);
   return next;
 }
-
-struct StoreRelease {
-  void operator()(AigStore* store) const { store->destroy(); }
-};
 
 }  // namespace
 
@@ -214,7 +209,7 @@ GateClauseSummary gateClauseSummary(const AigAnd& gate) {
 void encodeDefinitions(const ClauseIndex& index, const std::vector<std::uint32_t>& inputVariables,
                        const std::vector<std::uint32_t>& outputVariables,
                        std::uint32_t firstFreshVariable, Formula& output) {
-  const std::unique_ptr<AigStore, StoreRelease> store(AigStore::createDefault());
+  const AigStorePtr store(AigStore::createDefault());
   buildDefinitionGraph(index, inputVariables, outputVariables, firstFreshVariable, *store);
 
   // A problem in the graph is worth telling but not worth losing the encoding over.

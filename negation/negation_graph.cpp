@@ -1,0 +1,150 @@
+#include "negation/negation_graph.hpp"
+
+#include <algorithm>
+#include <ostream>
+#include <stdexcept>
+
+#include "negation/clause_index.hpp"
+#include "negation/encode.hpp"
+
+namespace ZEFI {
+
+namespace {
+
+QuantifierKind exchanged(QuantifierKind kind) {
+  switch (kind) {
+    case Exists:
+      return Forall;
+    case Forall:
+      return Exists;
+    default:
+      return kind;  // never produced by the reader; the writer skips it either way
+  }
+}
+
+// Replaces every variable of the cubes by its rank among the input variables; false, with
+// the cubes unchanged, when some variable is not among them (the reader never leaves one
+// out, but a formula built by other means may).
+bool renumberCubes(CubeArray& cubes, const std::vector<std::uint32_t>& inputVariables) {
+  VariableMap<std::uint32_t> rank;
+  for (std::uint32_t i = 0; i < inputVariables.size(); ++i) rank[inputVariables[i]] = i + 1;
+  CubeArray result;
+  result.reserve(cubes.size(), cubes.literalCount());
+  for (const std::span<const Literal> cube : cubes) {
+    for (const Literal literal : cube) {
+      const std::uint32_t* position = rank.find(variableOf(literal));
+      if (position == nullptr) return false;
+      result.pushLiteral(makeLiteral(*position, isNegated(literal)));
+    }
+    result.closeClause();
+  }
+  cubes = std::move(result);
+  return true;
+}
+
+}  // namespace
+
+bool negationFits(const Formula& input) {
+  const std::uint64_t largest = std::uint64_t{input.maxVar} + 1 +
+                                std::uint64_t{input.clauses.literalCount()} +
+                                std::uint64_t{input.clauses.size()};
+  return largest <= maxVariableIndex;
+}
+
+NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber)
+    : store_(store), n_(input.maxVar + 1) {
+  // One gate per literal and per clause, and the gate of n: known now, so the store is
+  // sized once instead of growing by doubling.
+  const auto gates =
+      static_cast<std::uint32_t>(input.clauses.literalCount() + input.clauses.size() + 1);
+  {
+    std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
+    const auto inputCount = static_cast<std::uint32_t>(inputVariables.size());
+    renumbered_ =
+        renumber && input.maxVar > 4 * std::uint64_t{inputCount} + AigStore::kVariablesPerPage;
+    graphN_ = renumbered_ ? inputCount + 1 : n_;
+    ClauseIndex index;
+    {
+      // The clauses become their cubes in place; the cubes carry everything of the matrix
+      // that is still needed.
+      CubeArray cubes = std::move(input.clauses);
+      input.clauses = ClauseArray();
+      cubes.complementEach();
+      if (renumbered_ && renumberCubes(cubes, inputVariables)) {
+        originalInputs_ = std::move(inputVariables);
+        inputVariables.resize(inputCount);
+        for (std::uint32_t i = 0; i < inputCount; ++i) inputVariables[i] = i + 1;
+      } else {
+        renumbered_ = false;
+        graphN_ = n_;
+      }
+      index.defineDnf(graphN_, std::move(cubes));
+    }
+    const std::uint32_t outputVariables[] = {graphN_};
+    store_.reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
+    buildDefinitionGraph(index, inputVariables, outputVariables, graphN_ + 1, store_);
+  }
+  std::uint32_t largest = 0;
+  for (std::uint32_t i = 0; i < store_.andCount; ++i) {
+    const GateClauseSummary summary = gateClauseSummary(store_.ands[i]);
+    clauseCount_ += summary.count;
+    largest = std::max(largest, summary.largestVariable);
+  }
+  // Numbering back keeps the order of variables, so the largest stays the largest.
+  outputMaxVar_ = variableOf(original(makeLiteral(largest, false)));
+  clauseCount_ += 1;  // the unit clause n
+}
+
+void NegationGraph::write(const Formula& input, QdimacsWriter& writer) const {
+  writer.header(outputMaxVar_, clauseCount_);
+  for (const Quantification& element : input.prefix) {
+    writer.quantifier(exchanged(element.kind), element.variable);
+  }
+  writer.quantifiers(Exists, n_, outputMaxVar_);
+  // Gates are numbered one after the other and mostly use the gate before: the digits of
+  // the last two gate variables are kept, and a gate's own are counted up from the last.
+  QdimacsWriter::Digits last[2];
+  FormedVariable previous;
+  FormedVariable current;
+  for (std::uint32_t i = 0; i < store_.andCount; ++i) {
+    const AigAnd& stored = store_.ands[i];
+    // Numbering back keeps constants, signs and equalities, so the clauses of the gate
+    // numbered back are the clauses of the gate, numbered back.
+    const AigAnd gate =
+        renumbered_ ? AigAnd{original(stored.lhs), original(stored.rhs0), original(stored.rhs1)}
+                    : stored;
+    const std::uint32_t variable = variableOf(gate.lhs);
+    QdimacsWriter::Digits& slot = last[i % 2];
+    if (current.digits != nullptr && variable == current.variable + 1) {
+      slot = *current.digits;
+      QdimacsWriter::countUp(slot);
+    } else {
+      slot = QdimacsWriter::digitsOf(variable);
+    }
+    previous = current;
+    current = FormedVariable{variable, &slot};
+    writeGateClauses(gate, writer, current, previous);
+  }
+  const Literal unit = makeLiteral(n_, false);
+  writer.clause(std::span<const Literal>(&unit, 1));
+}
+
+Literal NegationGraph::original(Literal literal) const {
+  if (!renumbered_) return literal;
+  const std::uint32_t variable = variableOf(literal);
+  if (variable == 0) return literal;
+  const std::uint32_t back =
+      variable < graphN_ ? originalInputs_[variable - 1] : variable - graphN_ + n_;
+  return makeLiteral(back, isNegated(literal));
+}
+
+bool writeNegation(Formula& input, std::ostream& out) {
+  if (!negationFits(input)) throw std::invalid_argument(kNegationTooLarge);
+  const AigStorePtr store(AigStore::createDefault());
+  const NegationGraph graph(input, *store, true);
+  QdimacsWriter writer(out);
+  graph.write(input, writer);
+  return writer.finish();
+}
+
+}  // namespace ZEFI

@@ -1,0 +1,54 @@
+// The graph of a formula's negation and the clause lines it turns into.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+#include "aiger/aiger.hpp"
+#include "formula/formula.hpp"
+
+namespace ZEFI {
+
+// What a formula whose negation would need a variable above maxVariableIndex is told.
+inline constexpr const char* kNegationTooLarge = "QBF File: Number of variables is bogus.";
+
+// Whether every variable of input's negation fits a literal: the gates lie above
+// n = maxVar + 1, one per literal and one per clause of the matrix.
+bool negationFits(const Formula& input);
+
+// The graph whose one output n = input.maxVar + 1 is the negation of input's matrix, built
+// in store (empty) from the matrix, which it takes: input.clauses is left empty. Its inputs
+// are the keys of input.quantifierOf; gate variables follow n. The input must fit
+// (negationFits).
+//
+// With renumber set, inputs scattered so thinly that the store's variable table would pay a
+// page for each are numbered 1..V inside the graph (ascending, so every order stays), n
+// becomes V + 1 and the gates follow; write() numbers every literal back. The store then
+// holds these numbers, so only what write() produces carries the formula's own.
+class NegationGraph {
+ public:
+  NegationGraph(Formula& input, AigStore& store, bool renumber);
+
+  // The header, the prefix of input exchanged, n and the gate variables existential, the
+  // clauses of every gate in order of creation, and the unit clause n.
+  void write(const Formula& input, QdimacsWriter& writer) const;
+
+ private:
+  Literal original(Literal literal) const;  // a graph literal as a formula literal
+
+  AigStore& store_;
+  std::uint32_t n_;
+  std::uint32_t graphN_;                       // n inside the graph
+  bool renumbered_ = false;                    // whether graph variables differ from the formula's
+  std::vector<std::uint32_t> originalInputs_;  // graph input i + 1 is originalInputs_[i]
+  std::uint32_t outputMaxVar_ = 0;             // largest variable of the gate clauses
+  std::uint64_t clauseCount_ = 0;
+};
+
+// The negation of input (as the reader fills it) written to out in memory, its graph's
+// problems left unreported; false when the stream did not take everything. Throws
+// std::invalid_argument with kNegationTooLarge when the negation does not fit.
+bool writeNegation(Formula& input, std::ostream& out);
+
+}  // namespace ZEFI
