@@ -11,6 +11,7 @@
 
 #include "app/thread.hpp"
 #include "formula/formula.hpp"
+#include "formula/qdimacs_writer.hpp"
 
 namespace ZEFI {
 

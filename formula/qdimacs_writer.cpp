@@ -1,7 +1,7 @@
+#include "formula/qdimacs_writer.hpp"
+
 #include <cstring>
 #include <ostream>
-
-#include "formula/formula.hpp"
 
 namespace ZEFI {
 

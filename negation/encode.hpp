@@ -8,6 +8,7 @@
 
 #include "aiger/aiger.hpp"
 #include "formula/formula.hpp"
+#include "formula/qdimacs_writer.hpp"
 #include "negation/clause_index.hpp"
 
 namespace ZEFI {

@@ -7,6 +7,7 @@
 
 #include "aiger/aiger.hpp"
 #include "formula/formula.hpp"
+#include "formula/qdimacs_writer.hpp"
 
 namespace ZEFI {
 
