@@ -176,37 +176,6 @@ void QdimacsWriter::clause(const Digits* const* variables, const bool* negated, 
   advanceTo(p + 2);
 }
 
-void QdimacsWriter::andDefinition(const Digits& gate, const Digits* const* operands,
-                                  const bool* negated, unsigned count) {
-  // Two or three lines of at most three literals; digits are copied as 16-byte blocks.
-  constexpr std::size_t kRoom = 3 * kItemRoom;
-  count = count < 2 ? 1 : 2;
-  char* p = reserve(kRoom);
-  for (unsigned i = 0; i < count; ++i) {
-    *p++ = '-';
-    std::memcpy(p, gate.text, sizeof gate.text);
-    p += gate.length;
-    *p = ' ';
-    p[1] = '-';
-    p += negated[i] ? 2 : 1;
-    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
-    p += operands[i]->length;
-    std::memcpy(p, " 0\n", 4);
-    p += 3;
-  }
-  std::memcpy(p, gate.text, sizeof gate.text);
-  p += gate.length;
-  for (unsigned i = 0; i < count; ++i) {
-    *p = ' ';
-    p[1] = '-';
-    p += negated[i] ? 1 : 2;
-    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
-    p += operands[i]->length;
-  }
-  std::memcpy(p, " 0\n", 4);
-  advanceTo(p + 3);
-}
-
 bool QdimacsWriter::finish() {
   drain();
   if (blocks_ != nullptr) return blocks_->finish();

@@ -56,11 +56,10 @@ class QdimacsWriter {
   // A clause line of count (at most 3) literals given as their variables' digits and signs:
   // the same bytes as clause() of those literals.
   void clause(const Digits* const* variables, const bool* negated, unsigned count);
-  // The clause lines that define the variable gate as the conjunction of count (1 or 2)
-  // distinct literals over other variables, given as digits and signs: "-g l 0" for each
-  // literal l, then "g -l1 -l2 0". The same bytes as clause() of each line.
-  void andDefinition(const Digits& gate, const Digits* const* operands, const bool* negated,
-                     unsigned count);
+  // Text of a shape the writer does not know, formed in place: room() returns where up to
+  // bytes (at most 256) may be written, advanceTo() where the text ends.
+  char* room(std::size_t bytes) { return reserve(bytes); }
+  void advanceTo(const char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
   // Hands the buffer to the stream and flushes it; true when the stream took everything.
   bool finish();
 
@@ -72,7 +71,6 @@ class QdimacsWriter {
     if (capacity_ - used_ < room) drain();
     return buffer_ + used_;
   }
-  void advanceTo(const char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
 
   std::ostream* out_ = nullptr;  // the stream, or
   BlockSink* blocks_ = nullptr;  // the sink of blocks

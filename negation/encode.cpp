@@ -1,6 +1,7 @@
 #include "negation/encode.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
 namespace ZEFI {
@@ -124,6 +125,40 @@ void forEachGateClause(const AigAnd& gate, Emit&& emit) {
   emit(last);
 }
 
+// The clauses forEachGateClause gives for a gate g over count (1 or 2) distinct, non-constant
+// literals on other variables: "-g l 0" for each literal l, then "g -l1 -l2 0", formed in
+// one go from digits formed before (copied as 16-byte blocks).
+void writeAndDefinition(QdimacsWriter& writer, const QdimacsWriter::Digits& gate,
+                        const QdimacsWriter::Digits* const* operands, const bool* negated,
+                        unsigned count) {
+  constexpr std::size_t kRoom = 192;  // three lines of three literals of at most 64 bytes
+  count = count < 2 ? 1 : 2;
+  char* p = writer.room(kRoom);
+  for (unsigned i = 0; i < count; ++i) {
+    *p++ = '-';
+    std::memcpy(p, gate.text, sizeof gate.text);
+    p += gate.length;
+    *p = ' ';
+    p[1] = '-';
+    p += negated[i] ? 2 : 1;
+    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
+    p += operands[i]->length;
+    std::memcpy(p, " 0\n", 4);
+    p += 3;
+  }
+  std::memcpy(p, gate.text, sizeof gate.text);
+  p += gate.length;
+  for (unsigned i = 0; i < count; ++i) {
+    *p = ' ';
+    p[1] = '-';
+    p += negated[i] ? 1 : 2;
+    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
+    p += operands[i]->length;
+  }
+  std::memcpy(p, " 0\n", 4);
+  writer.advanceTo(p + 3);
+}
+
 }  // namespace
 
 GateClauses gateClauses(const AigAnd& gate) {
@@ -155,7 +190,7 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
 
   // The usual gate: no false operand, at least one that is not constant, operands that
   // differ from each other and lie over other variables than the gate's own. Its clauses
-  // repeat no literal, so they are the writer's definition of a conjunction.
+  // repeat no literal, so they take the shape writeAndDefinition forms in one go.
   const AigLiteral rhs0 = gate.rhs0;
   const AigLiteral rhs1 = gate.rhs1;
   if (rhs0 != kFalse && rhs1 != kFalse && rhs0 != rhs1 && variables[1] != variables[0] &&
@@ -171,7 +206,7 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
       operands[count] = form(2);
       negated[count++] = isNegated(rhs1);
     }
-    writer.andDefinition(*form(0), operands, negated, count);
+    writeAndDefinition(writer, *form(0), operands, negated, count);
     return;
   }
 
@@ -190,19 +225,13 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
 }
 
 GateClauseSummary gateClauseSummary(const AigAnd& gate) {
-  const AigLiteral rhs0 = gate.rhs0;
-  const AigLiteral rhs1 = gate.rhs1;
   GateClauseSummary summary;
-  if (rhs0 == kTrue && rhs1 == kTrue) return summary;
-  summary.largestVariable = variableOf(gate.lhs);
-  if (rhs0 == kFalse || rhs1 == kFalse) {
-    summary.count = 1;
-    return summary;
-  }
-  // One clause per non-constant distinct operand, and the clause that holds them all.
-  summary.count = 1 + (rhs0 != kTrue ? 1 : 0) + (rhs1 != kTrue && rhs1 != rhs0 ? 1 : 0);
-  if (rhs0 != kTrue) summary.largestVariable = std::max(summary.largestVariable, variableOf(rhs0));
-  if (rhs1 != kTrue) summary.largestVariable = std::max(summary.largestVariable, variableOf(rhs1));
+  forEachGateClause(gate, [&summary](const ShortClause& clause) {
+    ++summary.count;
+    for (unsigned i = 0; i < clause.size; ++i) {
+      summary.largestVariable = std::max(summary.largestVariable, variableOf(clause.literals[i]));
+    }
+  });
   return summary;
 }
 
