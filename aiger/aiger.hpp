@@ -115,7 +115,9 @@ class AigStore {
   int isReencoded() const;
   void reencode();
 
-  // Reader: null on success, else the error text (also kept as errorText()).
+  // Reader: null on success, else the error text (also kept as errorText()). readFromPath
+  // decompresses a ".gz" name through gzip, started without a shell on the opened file; a
+  // decompression that does not end cleanly fails with "can not decompress '<path>'".
   const char* read(void* sourceState, AigGetFn get);
   const char* readFromFile(std::FILE* file);
   const char* readFromPath(const char* path);
@@ -168,7 +170,8 @@ class AigStore {
   bool isDefined(AigLiteral literal) const;
 
   // Starts "<command> <quoted path> 2>/dev/null" through the shell with popen in the given
-  // mode; null when it could not be started. The command text lives in store memory.
+  // mode (the writer's "gzip -c >"; the reader starts gzip without a shell); null when it
+  // could not be started. The command text lives in store memory.
   std::FILE* openShellPipe(const char* command, const char* path, const char* mode);
 
   // Texts.

@@ -11,7 +11,21 @@
 // (so the stream is left exactly where a byte-by-byte read would leave it), and the path
 // variant, whose stream nobody else sees, reads 64 KiB blocks. Messages, line numbers and
 // byte positions are the same on every path.
+//
+// A ".gz" name is opened here and its descriptor becomes the standard input of "gzip -d -c",
+// started without a shell; the name never appears on a command line, so no byte of it can
+// be taken as an option or as shell syntax. The decompressed bytes come through a pipe in
+// blocks. gzip's exit status is part of the result: a truncated stream, a bad checksum or
+// trailing garbage ends it non-zero after it has written what it could, and those bytes are
+// not the file.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -82,11 +96,106 @@ class BlockSource {
   char buffer_[kReadBufferBytes];
 };
 
+// The decompressor's pipe: whole blocks as they arrive. ended() tells whether the reader
+// took everything the decompressor wrote, so that its exit status speaks for these bytes.
+class PipeSource {
+ public:
+  explicit PipeSource(int descriptor) : descriptor_(descriptor) {}
+  int get() {
+    if (next_ == end_ && !refill()) return -1;
+    return static_cast<unsigned char>(buffer_[next_++]);
+  }
+  bool ended() const { return ended_; }
+  bool failed() const { return failed_; }
+
+ private:
+  bool refill() {
+    if (ended_) return false;
+    ssize_t got = 0;
+    do {
+      got = ::read(descriptor_, buffer_, sizeof buffer_);
+    } while (got < 0 && errno == EINTR);
+    next_ = 0;
+    end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    ended_ = got <= 0;
+    failed_ = got < 0;
+    return !ended_;
+  }
+
+  int descriptor_;
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
+  bool ended_ = false;
+  bool failed_ = false;
+  char buffer_[kReadBufferBytes];
+};
+
+// Moves a descriptor to 3 or above: a process started with a standard descriptor closed
+// gets it back from open or pipe, and placing it as the child's 0 or 1 would then clobber
+// another one.
+int aboveStandardDescriptors(int descriptor) {
+  if (descriptor < 0 || descriptor > 2) return descriptor;
+  const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+  close(descriptor);
+  return moved;
+}
+
+// Starts "gzip -d -c" reading input and writing into a new pipe, whose read end is stored in
+// output; returns the child's id, or -1. Its messages go to /dev/null: the reader reports.
+// SIGPIPE is restored to its default for gzip alone, so that it stops at once when the
+// reader stops early, whatever disposition the caller chose for itself.
+pid_t startDecompressor(int input, int& output) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  ends[0] = aboveStandardDescriptors(ends[0]);
+  ends[1] = aboveStandardDescriptors(ends[1]);
+  pid_t child = -1;
+  if (ends[0] >= 0 && ends[1] >= 0) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input, 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    char program[] = "gzip";
+    char decompress[] = "-d";
+    char toStandardOutput[] = "-c";
+    char* const arguments[] = {program, decompress, toStandardOutput, nullptr};
+    if (posix_spawnp(&child, program, &actions, &attributes, arguments, environ) != 0) child = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  if (ends[1] >= 0) close(ends[1]);
+  if (child < 0 && ends[0] >= 0) close(ends[0]);
+  if (child >= 0) output = ends[0];
+  return child;
+}
+
+// Reaps the child; true when it exited with status 0.
+bool endedCleanly(pid_t child) {
+  int status = 0;
+  pid_t waited = 0;
+  do {
+    waited = waitpid(child, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  return waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 struct AigReader {
   template <class Source>
   static const char* read(AigStore& store, Source& source);
+  template <class Source>
+  static bool parse(AigStore& store, Source& source);
+  static const char* readCompressed(AigStore& store, const char* path);
 
   template <class Source>
   class Parser;
@@ -410,12 +519,45 @@ class AigReader::Parser {
 };
 
 template <class Source>
+bool AigReader::parse(AigStore& store, Source& source) {
+  Parser<Source> parser(store, source);
+  return parser.run();
+}  // the text buffer is handed back here
+
+template <class Source>
 const char* AigReader::read(AigStore& store, Source& source) {
+  return parse(store, source) ? store.check() : store.error;
+}
+
+const char* AigReader::readCompressed(AigStore& store, const char* path) {
+  const int input = aboveStandardDescriptors(open(path, O_RDONLY | O_CLOEXEC));
+  if (input < 0) return store.setError("can not read '%s'", path);
+  int output = -1;
+  const pid_t child = startDecompressor(input, output);
+  close(input);
+  if (child < 0) return store.setError("can not decompress '%s'", path);
+
   bool parsed = false;
+  bool ended = false;
+  bool failed = false;
   {
-    Parser<Source> parser(store, source);
-    parsed = parser.run();
-  }  // the text buffer is handed back here
+    PipeSource source(output);
+    parsed = parse(store, source);
+    ended = source.ended();
+    failed = source.failed();
+  }
+  close(output);
+  // A parser that stopped before the end has its own message; what gzip would make of the
+  // rest does not matter, so it is stopped rather than left to decompress it.
+  if (!ended) kill(child, SIGKILL);
+  const bool clean = endedCleanly(child) && !failed;
+  if (ended && !clean) {
+    // The bytes seen were not the whole file: whatever the parser made of them (often an
+    // end in mid-line), the cause is the damaged stream.
+    store.releaseText(store.error);
+    store.error = nullptr;
+    return store.setError("can not decompress '%s'", path);
+  }
   return parsed ? store.check() : store.error;
 }
 
@@ -449,8 +591,8 @@ const char* AigStore::readFromFile(std::FILE* file) {
 }
 
 const char* AigStore::readFromPath(const char* path) {
-  const bool compressed = hasSuffix(path, ".gz");
-  std::FILE* file = compressed ? openShellPipe("gunzip -c", path, "r") : std::fopen(path, "r");
+  if (hasSuffix(path, ".gz")) return AigReader::readCompressed(*this, path);
+  std::FILE* file = std::fopen(path, "r");
   if (file == nullptr) return setError("can not read '%s'", path);
 
   // The reader takes 64 KiB blocks itself; a second buffer would only copy them again.
@@ -460,11 +602,7 @@ const char* AigStore::readFromPath(const char* path) {
     BlockSource source(file);
     result = AigReader::read(*this, source);
   }
-  if (compressed) {
-    pclose(file);
-  } else {
-    std::fclose(file);
-  }
+  std::fclose(file);
   return result;
 }
 

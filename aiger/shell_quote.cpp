@@ -1,12 +1,12 @@
-// Quoting of file names for the command texts of the gzip and gunzip pipes.
+// Quoting of file names for the command text of the writer's gzip pipe.
 //
-// The writer and reader hand ".gz" names to the system shell inside a command text, so a
-// name holding shell syntax (";", "$(...)", quotes, spaces) would otherwise run commands.
-// Names made only of characters that the shell never treats specially keep their bytes, so
-// ordinary names produce exactly the plain command texts; every other name becomes one
-// single-quoted word, in which the shell interprets nothing. A single quote cannot appear
-// inside single quotes, so each one closes the quoted run, adds an escaped quote and opens
-// a new run: ' becomes '\''.
+// The writer hands ".gz" names to the system shell as the target of a redirection (so a
+// leading "-" is no option there), and a name holding shell syntax (";", "$(...)", quotes,
+// spaces) would otherwise run commands. Names made only of characters that the shell never
+// treats specially keep their bytes, so ordinary names produce exactly the plain command
+// texts; every other name becomes one single-quoted word, in which the shell interprets
+// nothing. A single quote cannot appear inside single quotes, so each one closes the quoted
+// run, adds an escaped quote and opens a new run: ' becomes '\''.
 #include <cstdio>
 #include <cstring>
 
