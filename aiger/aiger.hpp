@@ -106,7 +106,14 @@ class AigStore {
   // Consistency check: null, or the text of the first problem found.
   const char* check();
 
-  // Writer.
+  // Writer: 1 on success, 0 when the destination refused a byte. All destinations get the
+  // same bytes. The binary form can only describe a graph whose literals are all defined
+  // and whose gates are acyclic: a binary write runs the check first (or a record-by-record
+  // test when the store is already in binary order) and on a problem writes nothing, leaves
+  // the numbering untouched and returns 0, the check's message kept as errorText(); a store
+  // that carries an error text already is refused the same way. ASCII writes never check.
+  // reencode() renumbers into the binary order; on a store that fails the check it stays in
+  // bounds and terminates, but the numbering is then meaningless.
   int write(AigWriteMode mode, void* sinkState, AigPutFn put);
   int writeToFile(AigWriteMode mode, std::FILE* file);
   int writeToString(AigWriteMode mode, char* buffer, std::int32_t capacity);
@@ -115,7 +122,10 @@ class AigStore {
   int isReencoded() const;
   void reencode();
 
-  // Reader: null on success, else the error text (also kept as errorText()). readFromPath
+  // Reader: null on success, else the error text (also kept as errorText()). Strict: no
+  // white space is skipped beyond the one space or newline the format has at each place; the
+  // first problem stops it with a message naming the line (in the binary gate section, the
+  // byte position); after a complete parse the consistency check decides. readFromPath
   // decompresses a ".gz" name through gzip, started without a shell on the opened file; a
   // decompression that does not end cleanly fails with "can not decompress '<path>'".
   const char* read(void* sourceState, AigGetFn get);
@@ -198,6 +208,7 @@ class AigStore {
 
   friend struct AigReader;
   friend struct AigWriter;
+  friend struct AigReencoder;
   friend struct AigStoreTestAccess;  // white-box unit tests only
 };
 

@@ -1,23 +1,7 @@
-// AIGER reader: the ASCII ("aag") and binary ("aig") forms, from a byte callback, a stdio
-// stream or a named (optionally gzip-compressed) file.
-//
-// The reader is strict: it skips no white space and accepts exactly the one space or newline
-// the format has at each place. It stops at the first problem with a message that names the
-// line (or, inside the binary gate section, the byte position) where it stopped; after a
-// complete parse the store's consistency check decides the result.
-//
-// One templated parser serves every source. The callback path obtains each byte through the
-// caller's function; the stream path takes bytes with getc_unlocked under one stream lock
-// (so the stream is left exactly where a byte-by-byte read would leave it), and the path
-// variant, whose stream nobody else sees, reads 64 KiB blocks. Messages, line numbers and
-// byte positions are the same on every path.
-//
-// A ".gz" name is opened here and its descriptor becomes the standard input of "gzip -d -c",
-// started without a shell; the name never appears on a command line, so no byte of it can
-// be taken as an option or as shell syntax. The decompressed bytes come through a pipe in
-// blocks. gzip's exit status is part of the result: a truncated stream, a bad checksum or
-// trailing garbage ends it non-zero after it has written what it could, and those bytes are
-// not the file.
+// AIGER reader: one templated parser serves a byte callback, a stdio stream (read under one
+// lock, left where a byte-by-byte read would leave it), a file read in 64 KiB blocks, and
+// the pipe of a "gzip -d -c" started without a shell for ".gz" names.
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>

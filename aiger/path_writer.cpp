@@ -1,12 +1,11 @@
-// Quoting of file names for the command text of the writer's gzip pipe.
-//
-// The writer hands ".gz" names to the system shell as the target of a redirection (so a
-// leading "-" is no option there), and a name holding shell syntax (";", "$(...)", quotes,
-// spaces) would otherwise run commands. Names made only of characters that the shell never
-// treats specially keep their bytes, so ordinary names produce exactly the plain command
-// texts; every other name becomes one single-quoted word, in which the shell interprets
-// nothing. A single quote cannot appear inside single quotes, so each one closes the quoted
-// run, adds an escaped quote and opens a new run: ' becomes '\''.
+// Writing a store to a named file: plain, or through "gzip -c > NAME" in the system shell.
+// A ".gz" name is the target of a redirection there (so a leading "-" is no option), and a
+// name holding shell syntax is quoted so that the shell interprets none of it.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -73,6 +72,53 @@ std::FILE* AigStore::openShellPipe(const char* command, const char* path, const 
   }
   release(text, bytes);
   return pipe;
+}
+
+namespace {
+
+// Ignores SIGPIPE for its lifetime and then restores the previous disposition: gzip may end
+// early (say, its redirection failed), and the path may name a FIFO whose reader goes away;
+// a write into such a pipe must then fail with EPIPE instead of killing the process.
+class PipeSignalIgnored {
+ public:
+  PipeSignalIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &previous_);
+  }
+  ~PipeSignalIgnored() { sigaction(SIGPIPE, &previous_, nullptr); }
+  PipeSignalIgnored(const PipeSignalIgnored&) = delete;
+  PipeSignalIgnored& operator=(const PipeSignalIgnored&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+}  // namespace
+
+int AigStore::writeToPath(const char* path) {
+  const bool compressed = hasSuffix(path, ".gz");
+  const PipeSignalIgnored pipeSignalIgnored;
+  std::FILE* file = compressed ? openShellPipe("gzip -c >", path, "w") : std::fopen(path, "w");
+  if (file == nullptr) return 0;
+
+  // The writer hands over 64 KiB blocks itself; a second buffer would only copy them again.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  const AigWriteMode mode = hasSuffix(path, ".aag") || hasSuffix(path, ".aag.gz") ? ascii : 0;
+  int result = writeToFile(mode, file);
+  if (compressed) {
+    // gzip's exit status tells whether the file was really written.
+    const int status = pclose(file);
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) result = 0;
+  } else if (std::fclose(file) != 0) {
+    result = 0;
+  }
+  // Only a regular file is removed: a failed write to a device such as /dev/full must not
+  // take the device node with it.
+  struct stat status;
+  if (result == 0 && stat(path, &status) == 0 && S_ISREG(status.st_mode)) unlink(path);
+  return result;
 }
 
 }  // namespace ZEFI
