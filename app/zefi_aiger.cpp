@@ -1,9 +1,6 @@
-// zefi-aiger: a small tool around the And-Inverter Graph store. It converts AIGER files
-// between the ASCII and binary forms, checks them, draws them for Graphviz, and writes the
-// graph that negating a QDIMACS formula builds, so that the graph can be handed to other
-// circuit tools.
-//
-// Statuses: 0 success (or --help), 1 a file could not be read or written, 2 bad arguments.
+// zefi-aiger: converts, checks and draws AIGER files, and writes the graph that negating a
+// QDIMACS formula builds. Statuses: 0 success, 1 a file could not be read or written, 2 bad
+// arguments.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -238,7 +235,7 @@ Arguments parseArguments(int argc, char** argv) {
 int dispatch(const Arguments& arguments) {
   if (arguments.help) {
     std::fputs(kUsage, stdout);
-    return finishStandardOutput() ? kSuccess : kFailure;
+    return finishStandardOutput() ? kSuccess : fail("cannot write standard output");
   }
   const std::vector<std::string>& operands = arguments.operands;
   if (arguments.unknownOption || operands.empty()) return usageError();
