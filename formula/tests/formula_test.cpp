@@ -1,0 +1,115 @@
+// The Formula operations the negation pipeline never calls, on prefixes read from QDIMACS
+// text; clauses are written as their signed literals, "1 -2".
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "formula/formula.hpp"
+#include "formula/qdimacs_writer.hpp"
+
+namespace ZEFI {
+namespace {
+
+std::vector<Literal> literalsOf(const std::string& text) {
+  std::vector<Literal> literals;
+  std::istringstream in(text);
+  for (long v; in >> v;)
+    literals.push_back(makeLiteral(static_cast<std::uint32_t>(v < 0 ? -v : v), v < 0));
+  return literals;
+}
+
+std::string textOf(std::span<const Literal> literals) {
+  std::string text;
+  for (const Literal l : literals) text += (text.empty() ? "" : " ") + literalToString(l);
+  return text;
+}
+
+Formula formulaOf(const char* qdimacs) {
+  Formula formula;
+  std::istringstream in(qdimacs);
+  EXPECT_TRUE(formula.readQdimacs(in)) << formula.error;
+  return formula;
+}
+
+// Innermost universals go, one after the other, until an existential, a free variable or an
+// outer universal stops them; a tie in position goes to the literal met first.
+TEST(Formula, ReduceUniversalDropsTrailingUniversals) {
+  const struct {
+    const char* prefix;
+    const char* clause;
+    const char* reduced;
+  } cases[] = {
+      {"p cnf 2 0\ne 1 0\na 2 0\n", "1 2", "1"},
+      {"p cnf 2 0\na 2 0\ne 1 0\n", "1 2", "1 2"},
+      {"p cnf 2 0\ne 1 0\na 2 0\n", "2", ""},
+      {"p cnf 2 0\ne 1 0\na 2 0\n", "-2 1 2", "1"},
+      {"p cnf 5 0\na 1 0\ne 2 0\na 3 0\na 4 0\na 5 0\n", "5 1 3 2 4", "1 2"},
+      {"p cnf 3 1\ne 1 0\na 2 0\n3 0\n", "3 2 1", "3 1"},
+      {"p cnf 3 1\n3 0\n", "3 7", "3 7"},
+      {"p cnf 2 0\ne 1 0\ne 2 0\na 1 0\n", "2 1", "2 1"},
+      {"p cnf 2 0\ne 1 0\ne 2 0\na 1 0\n", "1 2", "2"},
+  };
+  for (const auto& c : cases) {
+    Clause clause(std::span<const Literal>(literalsOf(c.clause)));
+    formulaOf(c.prefix).reduceUniversal(clause);
+    EXPECT_EQ(textOf(clause.literals()), c.reduced) << c.prefix << "clause " << c.clause;
+  }
+}
+
+// The resolvent keeps the first clause's order, drops repeats, is reduced and appended;
+// clauses that do not clash on the variable change nothing.
+TEST(Formula, ResolveAppendsTheReducedResolvent) {
+  const struct {
+    const char* formula;
+    std::size_t first, second;
+    std::uint32_t variable;
+    const char* resolvent;  // null: none
+  } cases[] = {
+      {"p cnf 3 2\ne 1 2 3 0\n1 2 0\n-1 3 0\n", 0, 1, 1, "2 3"},
+      {"p cnf 4 2\ne 1 2 0\na 3 0\ne 4 0\n3 -1 2 0\n2 4 1 -3 0\n", 0, 1, 1, "3 2 4 -3"},
+      {"p cnf 3 2\ne 1 2 0\na 3 0\n3 -1 0\n2 1 0\n", 1, 0, 1, "2"},
+      {"p cnf 3 2\ne 1 2 3 0\n1 2 0\n-1 3 0\n", 0, 1, 2, nullptr},
+      {"p cnf 3 2\ne 1 2 3 0\n1 2 0\n-1 3 0\n", 0, 0, 1, nullptr},
+      {"p cnf 3 2\ne 1 2 3 0\n1 2 0\n-1 3 0\n", 0, 2, 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    Formula formula = formulaOf(c.formula);
+    EXPECT_EQ(formula.resolve(c.first, c.second, c.variable), c.resolvent != nullptr) << c.formula;
+    ASSERT_EQ(formula.clauses.size(), c.resolvent ? 3u : 2u) << c.formula;
+    if (c.resolvent) {
+      EXPECT_EQ(textOf(formula.clauses[2]), c.resolvent) << c.formula;
+    }
+  }
+}
+
+// Each clause becomes its cube and back, in order, literals complemented, a repeat that the
+// complement makes kept once, also for a clause long enough to be deduplicated by hashing;
+// a formula may take its own matrix as the cubes.
+TEST(Formula, ComplementedClausesAndBack) {
+  std::string longClause, longCube;
+  for (int v = 1; v <= 50; ++v) {
+    longClause += std::to_string(v % 2 ? v : -v) + " ";
+    longCube += std::to_string(v % 2 ? -v : v) + (v < 50 ? " " : "");
+  }
+  Formula formula;
+  for (const std::string& clause :
+       {std::string("1 -2"), std::string(), longClause + "1", std::string("3 3 -3")}) {
+    formula.appendClause(std::span<const Literal>(literalsOf(clause)));
+  }
+  CubeArray cubes;
+  cubes.append({makeLiteral(5, false)});  // replaced, not appended to
+  EXPECT_TRUE(formula.complementedClauses(cubes));
+  const std::vector<std::string> expected = {"-1 2", "", longCube, "-3 3"};
+  ASSERT_EQ(cubes.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(textOf(cubes[i]), expected[i]);
+  EXPECT_TRUE(formula.setComplementedClauses(formula.clauses));
+  EXPECT_TRUE(formula.clauses == cubes);
+  EXPECT_TRUE(formula.setComplementedClauses(cubes));
+  EXPECT_EQ(textOf(formula.clauses[0]), "1 -2");
+  EXPECT_EQ(textOf(formula.clauses[3]), "3 -3");
+}
+
+}  // namespace
+}  // namespace ZEFI

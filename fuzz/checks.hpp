@@ -1,0 +1,27 @@
+// The properties the fuzz targets check, kept apart from libFuzzer so that the ordinary test
+// build replays the same checks on the seed corpora, kept reproducers and random inputs.
+// Each takes arbitrary bytes and returns an empty text when every property held (or the
+// input lies outside what the check covers), else what failed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ZEFI::fuzz {
+
+// QDIMACS text: the reader agrees with the model; the negation zefi writes reads back, has
+// the prefix exchanged, every gate variable existential after it and the unit clause last,
+// and for small inputs is true exactly when the input is false.
+std::string checkQdimacsNegation(std::string_view bytes);
+
+// AIGER bytes read as a file (the reader agrees with the model, and a graph that reads
+// survives both written forms byte for byte) and as a recipe for a graph built through the
+// store's API (it passes its check and survives both forms); every block the store took
+// from its memory manager comes back with its byte count.
+std::string checkAigerRoundTrip(std::string_view bytes);
+
+// encodeDelta and decodeDelta against the model, on values taken from the bytes, on edge
+// values, and on the raw bytes as a code.
+std::string checkDeltaCodes(std::string_view bytes);
+
+}  // namespace ZEFI::fuzz
