@@ -113,7 +113,7 @@ Literal findVariable(const Clause& clause, std::uint32_t variable) {
   for (Literal l : clause.literals()) {
     if (variableOf(l) == variable) return l;
   }
-  return 0;
+  return Literal{};
 }
 
 bool isTautology(const Clause& clause) {

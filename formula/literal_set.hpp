@@ -59,7 +59,7 @@ class LiteralSet {
   std::size_t slotOf(Literal literal) const {
     // Multiplicative hashing: the high bits of the product are well mixed even for the
     // consecutive literal values typical of a formula.
-    return static_cast<std::size_t>((std::uint64_t{literal} * 0x9E3779B97F4A7C15ull) >> shift_) &
+    return static_cast<std::size_t>((std::uint64_t{codeOf(literal)} * 0x9E3779B97F4A7C15ull) >> shift_) &
            mask_;
   }
 
@@ -69,7 +69,7 @@ class LiteralSet {
     oldKeys.swap(keys_);
     oldStamps.swap(stamps_);
     const std::uint32_t oldStamp = stamp_;
-    keys_.assign(capacity, 0);
+    keys_.assign(capacity, Literal{});
     stamps_.assign(capacity, 0);
     stamp_ = 1;
     mask_ = capacity - 1;

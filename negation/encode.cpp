@@ -11,6 +11,21 @@ namespace {
 constexpr AigLiteral kFalse = 0;
 constexpr AigLiteral kTrue = 1;
 
+// The graph store's literals share the formulas' encoding but not their type: where the two
+// meet, the crossing is spelled out.
+constexpr AigLiteral aigLiteral(std::uint32_t variable) {  // positive
+  return variable << 1;
+}
+constexpr AigLiteral aigOf(Literal literal) {
+  return codeOf(literal);
+}
+constexpr Literal literalOf(AigLiteral literal) {
+  return literalWithCode(literal);
+}
+constexpr std::uint32_t aigVariable(AigLiteral literal) {
+  return literal >> 1;
+}
+
 // The chains of one definition, then the gate of the defined literal itself.
 //
 // Disjunctive (o = C1 or ... or Ck): each cube becomes a chain of gates whose last one is
@@ -34,17 +49,17 @@ std::uint32_t buildChains(AigStore& store, const ClauseArray& sets, bool conjunc
     if (!set.empty()) {
       AigLiteral prev = kTrue;
       for (const Literal literal : set) {
-        const AigLiteral gate = makeLiteral(next++, false);
-        store.addAnd(gate, prev, literal ^ literalFlip);
+        const AigLiteral gate = aigLiteral(next++);
+        store.addAnd(gate, prev, aigOf(literal) ^ literalFlip);
         prev = gate;
       }
-      complemented = complementOf(prev);
+      complemented = prev ^ 1u;
     }
-    const AigLiteral combined = makeLiteral(next++, false);
+    const AigLiteral combined = aigLiteral(next++);
     store.addAnd(combined, acc, complemented);
     acc = combined;
   }
-  const AigLiteral root = conjunctive ? acc : complementOf(acc);
+  const AigLiteral root = conjunctive ? acc : acc ^ 1u;
   store.addAnd(defined, root, root);
   return next;
 }
@@ -56,11 +71,11 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store) {
   for (const std::uint32_t variable : inputVariables) {
-    store.addInput(makeLiteral(variable, false), nullptr);
+    store.addInput(aigLiteral(variable), nullptr);
   }
   std::uint32_t next = firstFreshVariable;
   for (const std::uint32_t variable : outputVariables) {
-    const AigLiteral defined = makeLiteral(variable, false);
+    const AigLiteral defined = aigLiteral(variable);
     if (const ClauseArray* clauses = index.findCnf(variable)) {
       store.addOutput(defined, nullptr);
       next = buildChains(store, *clauses, true, defined, next);
@@ -95,8 +110,8 @@ struct ShortClause {
 // called with each clause in order.
 template <class Emit>
 void forEachGateClause(const AigAnd& gate, Emit&& emit) {
-  const Literal positive = makeLiteral(variableOf(gate.lhs), false);
-  const Literal negative = makeLiteral(variableOf(gate.lhs), true);
+  const Literal positive = makeLiteral(aigVariable(gate.lhs), false);
+  const Literal negative = makeLiteral(aigVariable(gate.lhs), true);
   const AigLiteral rhs0 = gate.rhs0;
   const AigLiteral rhs1 = gate.rhs1;
   if (rhs0 == kFalse || rhs1 == kFalse) {
@@ -109,19 +124,19 @@ void forEachGateClause(const AigAnd& gate, Emit&& emit) {
   if (rhs0 != kTrue) {
     ShortClause clause;
     clause.add(negative);
-    clause.add(rhs0);
+    clause.add(literalOf(rhs0));
     emit(clause);
   }
   if (rhs1 != kTrue && rhs1 != rhs0) {
     ShortClause clause;
     clause.add(negative);
-    clause.add(rhs1);
+    clause.add(literalOf(rhs1));
     emit(clause);
   }
   ShortClause last;
   last.add(positive);
-  if (rhs0 != kTrue) last.add(complementOf(rhs0));
-  if (rhs1 != kTrue) last.add(complementOf(rhs1));
+  if (rhs0 != kTrue) last.add(complementOf(literalOf(rhs0)));
+  if (rhs1 != kTrue) last.add(complementOf(literalOf(rhs1)));
   emit(last);
 }
 
@@ -176,8 +191,8 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
                       FormedVariable second) {
   // A gate's clauses name at most three variables, most of them several times: each one's
   // digits are formed once, unless they were handed in.
-  const std::uint32_t variables[3] = {variableOf(gate.lhs), variableOf(gate.rhs0),
-                                      variableOf(gate.rhs1)};
+  const std::uint32_t variables[3] = {aigVariable(gate.lhs), aigVariable(gate.rhs0),
+                                      aigVariable(gate.rhs1)};
   QdimacsWriter::Digits digits[3];
   const QdimacsWriter::Digits* formed[3] = {nullptr, nullptr, nullptr};
   const auto form = [&](unsigned which) {
@@ -200,11 +215,11 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
     unsigned count = 0;
     if (rhs0 != kTrue) {
       operands[count] = form(1);
-      negated[count++] = isNegated(rhs0);
+      negated[count++] = (rhs0 & 1u) != 0;
     }
     if (rhs1 != kTrue) {
       operands[count] = form(2);
-      negated[count++] = isNegated(rhs1);
+      negated[count++] = (rhs1 & 1u) != 0;
     }
     writeAndDefinition(writer, *form(0), operands, negated, count);
     return;

@@ -91,7 +91,7 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber)
     largest = std::max(largest, summary.largestVariable);
   }
   // Numbering back keeps the order of variables, so the largest stays the largest.
-  outputMaxVar_ = variableOf(original(makeLiteral(largest, false)));
+  outputMaxVar_ = original(largest << 1) >> 1;
   clauseCount_ += 1;  // the unit clause n
 }
 
@@ -113,7 +113,7 @@ void NegationGraph::write(const Formula& input, QdimacsWriter& writer) const {
     const AigAnd gate =
         renumbered_ ? AigAnd{original(stored.lhs), original(stored.rhs0), original(stored.rhs1)}
                     : stored;
-    const std::uint32_t variable = variableOf(gate.lhs);
+    const std::uint32_t variable = gate.lhs >> 1;
     QdimacsWriter::Digits& slot = last[i % 2];
     if (current.digits != nullptr && variable == current.variable + 1) {
       slot = *current.digits;
@@ -129,13 +129,13 @@ void NegationGraph::write(const Formula& input, QdimacsWriter& writer) const {
   writer.clause(std::span<const Literal>(&unit, 1));
 }
 
-Literal NegationGraph::original(Literal literal) const {
+AigLiteral NegationGraph::original(AigLiteral literal) const {
   if (!renumbered_) return literal;
-  const std::uint32_t variable = variableOf(literal);
+  const std::uint32_t variable = literal >> 1;
   if (variable == 0) return literal;
   const std::uint32_t back =
       variable < graphN_ ? originalInputs_[variable - 1] : variable - graphN_ + n_;
-  return makeLiteral(back, isNegated(literal));
+  return (back << 1) | (literal & 1u);
 }
 
 bool writeNegation(Formula& input, std::ostream& out) {

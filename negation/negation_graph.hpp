@@ -36,7 +36,8 @@ class NegationGraph {
   void write(const Formula& input, QdimacsWriter& writer) const;
 
  private:
-  Literal original(Literal literal) const;  // a graph literal as a formula literal
+  // A literal of the graph in the formula's numbering (still a graph literal).
+  AigLiteral original(AigLiteral literal) const;
 
   AigStore& store_;
   std::uint32_t n_;
