@@ -209,6 +209,7 @@ struct Arguments {
   std::vector<std::string> operands;
   bool strip = false;
   bool help = false;
+  bool version = false;
   bool unknownOption = false;
 };
 
@@ -223,6 +224,8 @@ Arguments parseArguments(int argc, char** argv) {
       optionsEnded = true;
     } else if (argument == "-h" || argument == "--help") {
       arguments.help = true;
+    } else if (argument == "--version") {
+      arguments.version = true;
     } else if (argument == "--strip") {
       arguments.strip = true;
     } else {
@@ -235,6 +238,10 @@ Arguments parseArguments(int argc, char** argv) {
 int dispatch(const Arguments& arguments) {
   if (arguments.help) {
     std::fputs(kUsage, stdout);
+    return finishStandardOutput() ? kSuccess : fail("cannot write standard output");
+  }
+  if (arguments.version) {
+    std::fputs("zefi-aiger " ZEFI_VERSION "\n", stdout);
     return finishStandardOutput() ? kSuccess : fail("cannot write standard output");
   }
   const std::vector<std::string>& operands = arguments.operands;
