@@ -4,16 +4,10 @@
 
 #include <string>
 
+#include "app/exception.hpp"
 #include "formula/formula.hpp"
 
 namespace ZEFI {
-
-// The one exception type of the program: its message is printed after "Error: ".
-class Exception {
- public:
-  explicit Exception(std::string message) : message(std::move(message)) {}
-  std::string message;
-};
 
 // The name that stands for standard input and output.
 inline bool isStandardStreams(const std::string& fileName) {

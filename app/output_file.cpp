@@ -9,7 +9,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "app/invert.hpp"
+#include "app/exception.hpp"
 
 namespace ZEFI {
 
