@@ -267,6 +267,15 @@ std::string roundTrip(Memory& memory, AigStore& store) {
       return form +
              ": writeToString with room for the text and its NUL, or one byte less, is wrong";
     }
+    for (std::uint32_t k = 0; mode != ascii && k < store.inputCount + store.andCount; ++k) {
+      // Renumbered for the binary form: no variable keeps a role of its old number.
+      const bool input = k < store.inputCount;
+      const AigLiteral literal =
+          input ? store.inputs[k].literal : store.ands[k - store.inputCount].lhs;
+      if ((store.findInput(literal) != nullptr) != input ||
+          (store.findAnd(literal) != nullptr) == input)
+        return "after renumbering, variable " + std::to_string(literal / 2) + " has a stale role";
+    }
     Store copy = create(memory);
     if (const char* error = readText(*copy, text))
       return form + " text does not read back: " + error;
