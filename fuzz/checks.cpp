@@ -13,6 +13,8 @@
 #include "aiger/aiger.hpp"
 #include "formula/formula.hpp"
 #include "formula/qdimacs_writer.hpp"
+#include "negation/clause_index.hpp"
+#include "negation/encode.hpp"
 #include "negation/negation_graph.hpp"
 #include "tests/models/aiger_model.hpp"
 #include "tests/models/qdimacs_model.hpp"
@@ -137,6 +139,26 @@ std::string negate(Formula& input, std::string& text) {
                                : "the graph's store keeps blocks";
 }
 
+// The negation built the long way: a whole Formula, its clauses from encodeDefinitions,
+// written by writeQdimacs.
+std::string throughFormula(const Formula& input) {
+  const std::uint32_t n = input.maxVar + 1;
+  CubeArray cubes;
+  input.complementedClauses(cubes);
+  ClauseIndex index;
+  index.defineDnf(n, std::move(cubes));
+  Formula output;
+  for (const Quantification& q : input.prefix)
+    output.prefix.push_back({q.kind == Exists ? Forall : Exists, q.variable});
+  encodeDefinitions(index, input.quantifierOf.sortedKeys(), {n}, n + 1, output);
+  output.appendClause(std::vector<Literal>{makeLiteral(n, false)});
+  for (std::uint64_t v = n; v <= output.maxVar; ++v)
+    output.prefix.push_back({Exists, std::uint32_t(v)});
+  std::ostringstream text;
+  output.writeQdimacs(text);
+  return text.str();
+}
+
 }  // namespace
 
 std::string checkQdimacsNegation(std::string_view bytes) {
@@ -158,9 +180,11 @@ std::string checkQdimacsNegation(std::string_view bytes) {
                       largest = n + literals + expected.clauses.size();
   if (negationFits(input) != (largest <= maxVariableIndex)) return "negationFits is wrong";
   if (largest > maxVariableIndex) return {};
+  const std::string longWay = throughFormula(input);
   std::string text;
   if (const std::string failure = negate(input, text); !failure.empty())
     return "negation: " + failure;
+  if (text != longWay) return "the negation differs from the one built through a Formula";
 
   const model::QdimacsFormula negation = model::readQdimacs(text);
   if (!negation.error.empty()) return "the negation does not read back: " + negation.error;
