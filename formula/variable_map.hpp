@@ -32,7 +32,6 @@ class VariableMap {
   // scattered variables then overlap their cache misses instead of paying them one by one.
   void prefetch(std::uint32_t variable) const;
   std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
   void clear();
   std::vector<std::uint32_t> sortedKeys() const;  // ascending
 
