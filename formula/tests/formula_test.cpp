@@ -33,6 +33,29 @@ Formula formulaOf(const char* qdimacs) {
   return formula;
 }
 
+// Short clauses are scanned, long ones (over 16 literals) hashed: both must agree.
+TEST(Clause, TautologyAndMembershipShortAndLong) {
+  std::string longClause;
+  for (int v = 1; v <= 20; ++v) longClause += std::to_string(v) + " ";
+  const struct {
+    std::string clause;
+    bool tautology;
+  } cases[] = {{"", false},
+               {"1", false},
+               {"1 -1", true},
+               {"-2 3 2", true},
+               {"1 2 3 -4", false},
+               {longClause, false},
+               {longClause + "-20", true},
+               {"-7 " + longClause, true}};
+  for (const auto& c : cases) {
+    const Clause clause(std::span<const Literal>(literalsOf(c.clause)));
+    EXPECT_EQ(isTautology(clause), c.tautology) << c.clause;
+    for (const Literal l : clause) EXPECT_TRUE(clauseContains(clause, l)) << c.clause;
+    EXPECT_FALSE(clauseContains(clause, makeLiteral(99, false))) << c.clause;
+  }
+}
+
 // Innermost universals go, one after the other, until an existential, a free variable or an
 // outer universal stops them; a tie in position goes to the literal met first.
 TEST(Formula, ReduceUniversalDropsTrailingUniversals) {
