@@ -291,13 +291,16 @@ std::string roundTrip(Memory& memory, AigStore& store) {
       return form +
              ": writeToString with room for the text and its NUL, or one byte less, is wrong";
     }
-    for (std::uint32_t k = 0; mode != ascii && k < store.inputCount + store.andCount; ++k) {
+    const std::uint32_t inputs = store.inputCount, latches = store.latchCount;
+    for (std::uint32_t k = 0; mode != ascii && k < inputs + latches + store.andCount; ++k) {
       // Renumbered for the binary form: no variable keeps a role of its old number.
-      const bool input = k < store.inputCount;
-      const AigLiteral literal =
-          input ? store.inputs[k].literal : store.ands[k - store.inputCount].lhs;
-      if ((store.findInput(literal) != nullptr) != input ||
-          (store.findAnd(literal) != nullptr) == input)
+      const int role = k < inputs ? 0 : k < inputs + latches ? 1 : 2;
+      const AigLiteral literal = role == 0   ? store.inputs[k].literal
+                                 : role == 1 ? store.latches[k - inputs].literal
+                                             : store.ands[k - inputs - latches].lhs;
+      if ((store.findInput(literal) != nullptr) != (role == 0) ||
+          (store.findLatch(literal) != nullptr) != (role == 1) ||
+          (store.findAnd(literal) != nullptr) != (role == 2))
         return "after renumbering, variable " + std::to_string(literal / 2) + " has a stale role";
     }
     Store copy = create(memory);
