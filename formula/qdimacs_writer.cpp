@@ -56,9 +56,10 @@ char* putLiteral(char* out, Literal literal) {
 
 }  // namespace
 
-QdimacsWriter::QdimacsWriter(std::ostream& out) : out_(&out), ownBuffer_(kBufferSize) {
-  buffer_ = ownBuffer_.data();
-  capacity_ = ownBuffer_.size();
+QdimacsWriter::QdimacsWriter(std::ostream& out)
+    : out_(&out), ownBuffer_(new char[kBufferSize]) {  // not zeroed: written before it is read
+  buffer_ = ownBuffer_.get();
+  capacity_ = kBufferSize;
 }
 
 QdimacsWriter::QdimacsWriter(BlockSink& blocks) : blocks_(&blocks) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -74,7 +75,7 @@ class QdimacsWriter {
 
   std::ostream* out_ = nullptr;  // the stream, or
   BlockSink* blocks_ = nullptr;  // the sink of blocks
-  std::vector<char> ownBuffer_;  // the buffer before a stream
+  std::unique_ptr<char[]> ownBuffer_;  // the buffer before a stream
   char* buffer_ = nullptr;       // the block being filled
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
