@@ -59,7 +59,8 @@ class LiteralSet {
   std::size_t slotOf(Literal literal) const {
     // Multiplicative hashing: the high bits of the product are well mixed even for the
     // consecutive literal values typical of a formula.
-    return static_cast<std::size_t>((std::uint64_t{codeOf(literal)} * 0x9E3779B97F4A7C15ull) >> shift_) &
+    return static_cast<std::size_t>((std::uint64_t{codeOf(literal)} * 0x9E3779B97F4A7C15ull) >>
+                                    shift_) &
            mask_;
   }
 

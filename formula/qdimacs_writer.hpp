@@ -73,10 +73,10 @@ class QdimacsWriter {
     return buffer_ + used_;
   }
 
-  std::ostream* out_ = nullptr;  // the stream, or
-  BlockSink* blocks_ = nullptr;  // the sink of blocks
+  std::ostream* out_ = nullptr;        // the stream, or
+  BlockSink* blocks_ = nullptr;        // the sink of blocks
   std::unique_ptr<char[]> ownBuffer_;  // the buffer before a stream
-  char* buffer_ = nullptr;       // the block being filled
+  char* buffer_ = nullptr;             // the block being filled
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
   bool failed_ = false;
