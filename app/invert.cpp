@@ -1,12 +1,9 @@
 #include "app/invert.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 
 #include "aiger/aiger.hpp"
@@ -84,50 +81,6 @@ void readInput(Formula& input, const std::string& fileName) {
   if (!read) throw Exception(input.error);
 }
 
-// Standard output as the output of "zefi -": written in place, as it comes. A reader that
-// went away (a closed pipe) or a file-size limit is a write error with its message and
-// status, not a death by signal.
-class StandardOutput {
- public:
-  StandardOutput() {
-    ignore(SIGPIPE, savedPipeAction_);
-    ignore(SIGXFSZ, savedFileSizeAction_);
-  }
-  ~StandardOutput() {
-    ::sigaction(SIGPIPE, &savedPipeAction_, nullptr);
-    ::sigaction(SIGXFSZ, &savedFileSizeAction_, nullptr);
-  }
-  StandardOutput(const StandardOutput&) = delete;
-  StandardOutput& operator=(const StandardOutput&) = delete;
-
-  // Closing tells what a file system kept back until then (NFS does).
-  void commit(bool written) {
-    if (!written || (::close(STDOUT_FILENO) != 0 && errno != EINTR)) {
-      throw Exception("Cannot write standard output.");
-    }
-  }
-
- private:
-  static void ignore(int signalNumber, struct sigaction& saved) {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = SIG_IGN;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(signalNumber, &action, &saved);
-  }
-
-  struct sigaction savedPipeAction_ = {};
-  struct sigaction savedFileSizeAction_ = {};
-};
-
-// Writes the negation to the descriptor; false when some part of it could not be written.
-bool writeNegation(int fd, const Formula& input, const NegationGraph& negation) {
-  FileBlockWriter blocks(fd, cleanupSignals());
-  QdimacsWriter writer(blocks);
-  negation.write(input, writer);
-  return writer.finish();
-}
-
 }  // namespace
 
 bool invertFile(Formula& input, const std::string& fileName) {
@@ -138,17 +91,16 @@ bool invertFile(Formula& input, const std::string& fileName) {
   const NegationGraph negation(input, *store, true);
   // Started last, so that no exception leaves it running alone.
   GraphCheck check(*store, standardStreams ? std::cerr : std::cout);
-  if (standardStreams) {
-    StandardOutput output;
-    const bool written = writeNegation(STDOUT_FILENO, input, negation);
-    check.report();
-    output.commit(written);
-  } else {
-    OutputFile file(outputNameFor(fileName));
-    const bool written = writeNegation(file.descriptor(), input, negation);
-    check.report();
-    file.commit(written);
+  OutputFile file(standardStreams ? std::string() : outputNameFor(fileName), standardStreams);
+  bool written = false;
+  {
+    FileBlockWriter blocks(file.descriptor(), cleanupSignals());
+    QdimacsWriter writer(blocks);
+    negation.write(input, writer);
+    written = writer.finish();
   }
+  check.report();
+  file.commit(written);
   return true;
 }
 

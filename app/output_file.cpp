@@ -105,9 +105,14 @@ std::vector<int> cleanupSignals() {
 
 static_assert(std::size(kCleanupSignals) == OutputFile::kCleanupSignalCount);
 
-OutputFile::OutputFile(std::string outputName) : outputName_(std::move(outputName)) {
+OutputFile::OutputFile(std::string outputName, bool standardOutput)
+    : outputName_(std::move(outputName)), standardOutput_(standardOutput) {
   ignoreSignal(SIGXFSZ, savedFileSizeAction_);  // a file-size limit is a write error
   ignoreSignal(SIGPIPE, savedPipeAction_);      // so is a pipe without a reader
+  if (standardOutput_) {
+    fd_ = STDOUT_FILENO;  // closed by commit: closing tells what a file system kept back
+    return;
+  }
   std::string target;
   if (!resolveLinks(outputName_, target)) fail();
   struct stat status;
@@ -187,7 +192,8 @@ void OutputFile::cleanup() {
 
 void OutputFile::fail() {
   cleanup();
-  throw Exception("Cannot write " + outputName_ + ".");
+  throw Exception(standardOutput_ ? std::string("Cannot write standard output.")
+                                  : "Cannot write " + outputName_ + ".");
 }
 
 }  // namespace ZEFI

@@ -20,9 +20,13 @@ std::vector<int> cleanupSignals();
 // the temporary file is removed. A name that is a symbolic link is written through to the
 // link's target. An existing device or pipe is written directly, since it cannot be
 // replaced. Every failure throws Exception("Cannot write <name>.").
+//
+// The standard output (standardOutput set, no name) is written in place as it comes, and
+// "Cannot write standard output." is its failure. For every output a file-size limit or a
+// pipe whose reader went away is a write error, not a death by signal.
 class OutputFile {
  public:
-  explicit OutputFile(std::string outputName);
+  explicit OutputFile(std::string outputName, bool standardOutput = false);
   ~OutputFile() { cleanup(); }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -42,6 +46,7 @@ class OutputFile {
   [[noreturn]] void fail();
 
   std::string outputName_;
+  bool standardOutput_;
   std::string target_;
   std::string temporary_;  // empty when writing directly or after the rename
   int fd_ = -1;
