@@ -51,11 +51,25 @@ constexpr const char* kUsage =
     "\n"
     "Names of AIGER inputs ending in \".gz\" are read through gunzip.\n";
 
+// The file being written, while it is: writing can run out of memory too (renumbering for
+// the binary form takes tables of its own), and a half-written file must not outlive that.
+const char* partialOutput = nullptr;
+
+// Removes the file being written when it is a regular one (never a device such as
+// /dev/full); it was truncated when opened, so nothing of it is worth keeping.
+void removePartialOutput() {
+  struct stat status {};
+  if (partialOutput != nullptr && ::stat(partialOutput, &status) == 0 && S_ISREG(status.st_mode)) {
+    ::unlink(partialOutput);
+  }
+}
+
 // The store never tests what its allocator hands back, so running out of memory has to
 // end the process here rather than surface as a null pointer somewhere inside it.
 void* allocateOrExit(void* /*state*/, std::size_t bytes) {
   void* block = std::malloc(bytes == 0 ? 1 : bytes);
   if (block == nullptr) {
+    removePartialOutput();
     std::fputs("zefi-aiger: out of memory\n", stderr);
     std::exit(kFailure);
   }
@@ -112,6 +126,10 @@ int writeAiger(AigStore& store, const std::string& out) {
       return fail("cannot write standard output");
     return kSuccess;
   }
+  partialOutput = out.c_str();
+  struct ClearPartial {
+    ~ClearPartial() { partialOutput = nullptr; }
+  } clear;
   if (hasSuffix(out.c_str(), ".gz")) {
     if (store.writeToPath(out.c_str()) == 0) return fail("cannot write " + out);
     return kSuccess;
