@@ -44,19 +44,18 @@ bool AigStore::checkAndOperands() {
     for (const AigLiteral operand : {gate.rhs0, gate.rhs1}) {
       // One look at the operand's entry serves both questions: is it defined (constants
       // always are), and is it a gate stored at or after this one?
-      const AigVariable* entry = variableEntry(operand >> 1);
-      const bool defined = (operand >> 1) == 0 ||
-                           (entry != nullptr && (entry->isInput || entry->isLatch || entry->isAnd));
+      const AigVariable entry = variableAt(operand >> 1);
+      const bool defined = (operand >> 1) == 0 || entry.isInput || entry.isLatch || entry.isAnd;
       if (!defined) {
         setError("literal %u in AND %u undefined", operand, gate.lhs);
         return false;
       }
-      if (entry != nullptr && entry->isAnd && entry->index >= position) inOrder = false;
+      if (entry.isAnd && entry.index >= position) inOrder = false;
     }
     if (inOrder) {
       // In order also means the gate is its variable's one definition.
-      const AigVariable* self = variableEntry(gate.lhs >> 1);
-      inOrder = self != nullptr && self->isAnd && self->index == position;
+      const AigVariable self = variableAt(gate.lhs >> 1);
+      inOrder = self.isAnd && self.index == position;
     }
   }
   return inOrder;
@@ -70,11 +69,9 @@ bool AigStore::checkAndOperands() {
 void AigStore::checkCycles(bool gatesInOrder) {
   if (error != nullptr) return;
   if (gatesInOrder) {
-    // Every path through the gates leads to earlier ones, so none comes back: the search
-    // would only set the marks it leaves behind.
-    for (std::uint32_t position = 0; position < andCount; ++position) {
-      variableEntry(ands[position].lhs >> 1)->mark = 1;
-    }
+    // Every path through the gates leads to earlier ones, so none comes back. The search's
+    // marks are its own scratch state (a later search of these gates, which cannot lie on a
+    // cycle, finds them unmarked and walks them again), so the table is not even read.
     release(nullptr, 0);  // the search's stack, never needed, is handed back all the same
     return;
   }
@@ -96,7 +93,11 @@ void AigStore::checkCycles(bool gatesInOrder) {
   const std::uint64_t pages = variableCapacity >> kVariablePageBits;
   const std::uint64_t last = maxVar;
   for (std::uint64_t page = 0; page < pages && error == nullptr; ++page) {
-    const PageTable<AigVariable>::Held held = PageTable<AigVariable>::held(variablePages[page]);
+    // The search marks entries: a run page takes its entries first.
+    const PageTable<AigVariable>::Held held = PageTable<AigVariable>::held(
+        variablePages[page] == nullptr
+            ? nullptr
+            : pageOf(static_cast<std::uint32_t>(page << kVariablePageBits)));
     if (held.entries == nullptr) continue;
     const std::uint64_t first = (page << kVariablePageBits) + held.first;
     if (first > last) break;

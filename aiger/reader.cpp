@@ -250,13 +250,12 @@ class AigReader::Parser {
   bool checkUndefined(AigLiteral literal) {
     const std::uint32_t variable = literal >> 1;
     if (variable > store_.maxVar) return true;
-    const AigVariable* entry = store_.variableEntry(variable);
-    if (entry == nullptr) return true;
-    if (entry->isInput)
+    const AigVariable entry = store_.variableAt(variable);
+    if (entry.isInput)
       return fail("line %u: literal %u already defined as input", literalLine_, literal);
-    if (entry->isLatch)
+    if (entry.isLatch)
       return fail("line %u: literal %u already defined as latch", literalLine_, literal);
-    if (entry->isAnd)
+    if (entry.isAnd)
       return fail("line %u: literal %u already defined as AND", literalLine_, literal);
     return true;
   }

@@ -119,8 +119,8 @@ AigLiteral AigReencoder::Renumbering::translateRoot(AigLiteral literal) {
   if (literal < 2) return literal;
   const std::uint32_t variable = variableOf(literal);
   if (code.get(variable) == 0) {
-    const AigVariable* entry = store.variableEntry(variable);
-    if (entry == nullptr || !entry->isAnd || entry->index >= store.andCount) {
+    const AigVariable entry = store.variableAt(variable);
+    if (!entry.isAnd || entry.index >= store.andCount) {
       // Not defined by anything: the literal keeps its value.
       keepValue(variable);
     } else {
@@ -161,8 +161,7 @@ void AigReencoder::Renumbering::numberCone(std::uint32_t root) {
     const std::uint32_t low = std::min(first, second);
     for (const std::uint32_t operand : {high, low}) {
       if (operand == 0 || code.get(operand) != 0) continue;  // constants and numbered variables
-      const AigVariable* operandEntry = store.variableEntry(operand);
-      if (operandEntry != nullptr && operandEntry->onStack) continue;
+      if (store.variableAt(operand).onStack) continue;
       push(operand);
     }
   }

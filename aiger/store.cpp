@@ -49,6 +49,43 @@ void defaultRelease(void*, void* block, std::size_t) {
   std::free(block);
 }
 
+// A run page: a directory word that describes a page instead of pointing at one. Every
+// entry it holds is an AND gate, slots first .. first + count - 1 at the gates base,
+// base + 1, ...; the page's other slots were never touched. Bit 1 tags it (entries are
+// 4-byte aligned, and a stretch tags bit 0); the fields take the word's other bits, so run
+// pages exist only where a pointer has 64 bits.
+struct RunPage {
+  static constexpr bool kAvailable = sizeof(std::uintptr_t) >= 8;
+  static_assert(alignof(AigVariable) >= 4,
+                "the two lowest bits of an entry's address must be free");
+  static_assert(AigStore::kVariablePageBits <= 12, "the first slot takes 12 bits of the word");
+
+  std::uint32_t base;
+  std::uint32_t first;
+  std::uint32_t count;
+
+  static bool is(const AigVariable* word) {
+    return (reinterpret_cast<std::uintptr_t>(word) & 3u) == 2u;
+  }
+  static RunPage of(const AigVariable* word) {
+    const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(word));
+    return {static_cast<std::uint32_t>(bits >> 32), static_cast<std::uint32_t>(bits >> 2) & 0xFFFu,
+            static_cast<std::uint32_t>(bits >> 14) & 0x1FFFu};
+  }
+  AigVariable* word() const {
+    const std::uint64_t bits = (std::uint64_t{base} << 32) | (std::uint64_t{count} << 14) |
+                               (std::uint64_t{first} << 2) | 2u;
+    return reinterpret_cast<AigVariable*>(static_cast<std::uintptr_t>(bits));
+  }
+  bool holds(std::uint32_t slot) const { return slot - first < count; }  // wraps below first
+  AigVariable entry(std::uint32_t slot) const {
+    AigVariable made{};
+    made.isAnd = 1;
+    made.index = base + (slot - first);
+    return made;
+  }
+};
+
 // Bytes of count records of recordSize bytes; fatal when the product does not fit.
 std::size_t byteSize(std::uint64_t count, std::size_t recordSize) {
   if (recordSize != 0 && count > SIZE_MAX / recordSize) fatalOutOfMemory();
@@ -100,6 +137,7 @@ void AigStore::destroy() {
 
   const std::uint64_t pages = variableCapacity >> kVariablePageBits;
   for (std::uint64_t page = 0; page < pages; ++page) {
+    if (RunPage::is(variablePages[page])) continue;  // a description, no block
     VariablePages::free(variablePages[page],
                         [this](void* block, std::size_t bytes) { release(block, bytes); });
   }
@@ -161,37 +199,83 @@ void AigStore::resizeVariableDirectory(std::uint64_t pages) {
 // ---------------------------------------------------------------------------------------
 // Variable table
 
+void AigStore::coverVariable(std::uint32_t variable) {
+  if (variable < variableCapacity) return;
+  // Double the directory (computed first, allocated once) until it covers the variable.
+  const std::uint64_t needed = (static_cast<std::uint64_t>(variable) >> kVariablePageBits) + 1;
+  std::uint64_t pages = variableCapacity >> kVariablePageBits;
+  if (pages == 0) pages = 1;
+  while (pages < needed) pages *= 2;
+  resizeVariableDirectory(pages);
+}
+
+AigVariable*& AigStore::pageOf(std::uint32_t variable) {
+  AigVariable*& word = variablePages[variable >> kVariablePageBits];
+  if (RunPage::is(word)) {
+    // An entry of the page is about to change: the page takes its entries.
+    const RunPage run = RunPage::of(word);
+    auto* page = static_cast<AigVariable*>(allocate(VariablePages::kPageBytes));
+    std::memset(static_cast<void*>(page), 0, VariablePages::kPageBytes);
+    for (std::uint32_t slot = run.first; slot < run.first + run.count; ++slot) {
+      page[slot] = run.entry(slot);
+    }
+    word = page;
+  }
+  return word;
+}
+
 AigVariable* AigStore::importLiteral(AigLiteral literal) {
   const std::uint32_t variable = literal >> 1;
-  if (variable > maxVar) maxVar = variable;
-  if (variable >= variableCapacity) {
-    // Double the directory (computed first, allocated once) until it covers the variable.
-    const std::uint64_t needed = (static_cast<std::uint64_t>(variable) >> kVariablePageBits) + 1;
-    std::uint64_t pages = variableCapacity >> kVariablePageBits;
-    if (pages == 0) pages = 1;
-    while (pages < needed) pages *= 2;
-    resizeVariableDirectory(pages);
-  }
+  noteLiteral(literal);
+  coverVariable(variable);
   return VariablePages::touch(
-      variablePages[variable >> kVariablePageBits], variable & kPageMask,
-      [this](std::size_t bytes) { return allocate(bytes); },
+      pageOf(variable), variable & kPageMask, [this](std::size_t bytes) { return allocate(bytes); },
       [this](void* block, std::size_t bytes) { release(block, bytes); });
 }
 
-const AigVariable* AigStore::variableEntry(std::uint32_t variable) const {
-  if (variable >= variableCapacity) return nullptr;
-  return VariablePages::find(variablePages[variable >> kVariablePageBits], variable & kPageMask);
+bool AigStore::extendRun(std::uint32_t variable) {
+  if (!RunPage::kAvailable) return false;
+  coverVariable(variable);
+  AigVariable*& word = variablePages[variable >> kVariablePageBits];
+  const std::uint32_t slot = variable & kPageMask;
+  if (word == nullptr) {
+    word = RunPage{andCount, slot, 1}.word();
+  } else {
+    if (!RunPage::is(word)) return false;
+    RunPage run = RunPage::of(word);
+    if (slot != run.first + run.count || andCount != run.base + run.count) return false;
+    ++run.count;
+    word = run.word();
+  }
+  noteLiteral(variable << 1);
+  return true;
+}
+
+AigVariable AigStore::variableAt(std::uint32_t variable) const {
+  if (variable >= variableCapacity) return AigVariable{};
+  AigVariable* const word = variablePages[variable >> kVariablePageBits];
+  const std::uint32_t slot = variable & kPageMask;
+  if (RunPage::is(word)) {
+    const RunPage run = RunPage::of(word);
+    return run.holds(slot) ? run.entry(slot) : AigVariable{};
+  }
+  const AigVariable* entry = VariablePages::find(word, slot);
+  return entry == nullptr ? AigVariable{} : *entry;
 }
 
 AigVariable* AigStore::variableEntry(std::uint32_t variable) {
-  return const_cast<AigVariable*>(static_cast<const AigStore*>(this)->variableEntry(variable));
+  if (variable >= variableCapacity) return nullptr;
+  AigVariable* const word = variablePages[variable >> kVariablePageBits];
+  const std::uint32_t slot = variable & kPageMask;
+  if (RunPage::is(word) && !RunPage::of(word).holds(slot)) return nullptr;
+  return VariablePages::find(pageOf(variable), slot);
 }
 
 bool AigStore::isDefined(AigLiteral literal) const {
   const std::uint32_t variable = literal >> 1;
   if (variable == 0) return true;
-  const AigVariable* entry = variableEntry(variable);
-  return entry != nullptr && (entry->isInput || entry->isLatch || entry->isAnd);
+  const AigVariable entry = variableAt(variable);
+  return entry.isInput || entry.isLatch || entry.isAnd;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -210,25 +294,27 @@ void AigStore::addLatch(AigLiteral literal, AigLiteral next, const char* name) {
   AigVariable* entry = importLiteral(literal);
   entry->isLatch = 1;
   entry->index = latchCount;
-  importLiteral(next);
+  noteLiteral(next);
   if (latchCount == latchCapacity) growArray(latches, latchCapacity);
   latches[latchCount] = AigSymbol{literal, next, copyText(name)};
   ++latchCount;
 }
 
 void AigStore::addOutput(AigLiteral literal, const char* name) {
-  importLiteral(literal);
+  noteLiteral(literal);
   if (outputCount == outputCapacity) growArray(outputs, outputCapacity);
   outputs[outputCount] = AigSymbol{literal, 0, copyText(name)};
   ++outputCount;
 }
 
 void AigStore::addAnd(AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1) {
-  AigVariable* entry = importLiteral(lhs);
-  entry->isAnd = 1;
-  entry->index = andCount;
-  importLiteral(rhs0);
-  importLiteral(rhs1);
+  if (!extendRun(lhs >> 1)) {
+    AigVariable* entry = importLiteral(lhs);
+    entry->isAnd = 1;
+    entry->index = andCount;
+  }
+  noteLiteral(rhs0);
+  noteLiteral(rhs1);
   if (andCount == andCapacity) growArray(ands, andCapacity);
   ands[andCount] = AigAnd{lhs, rhs0, rhs1};
   ++andCount;
@@ -265,21 +351,21 @@ void AigStore::reserve(std::uint32_t maxVariable, std::uint32_t inputCountWanted
 // Looking up
 
 const AigSymbol* AigStore::findInput(AigLiteral literal) const {
-  const AigVariable* entry = variableEntry(literal >> 1);
-  if (entry == nullptr || !entry->isInput || entry->index >= inputCount) return nullptr;
-  return &inputs[entry->index];
+  const AigVariable entry = variableAt(literal >> 1);
+  if (!entry.isInput || entry.index >= inputCount) return nullptr;
+  return &inputs[entry.index];
 }
 
 const AigSymbol* AigStore::findLatch(AigLiteral literal) const {
-  const AigVariable* entry = variableEntry(literal >> 1);
-  if (entry == nullptr || !entry->isLatch || entry->index >= latchCount) return nullptr;
-  return &latches[entry->index];
+  const AigVariable entry = variableAt(literal >> 1);
+  if (!entry.isLatch || entry.index >= latchCount) return nullptr;
+  return &latches[entry.index];
 }
 
 const AigAnd* AigStore::findAnd(AigLiteral literal) const {
-  const AigVariable* entry = variableEntry(literal >> 1);
-  if (entry == nullptr || !entry->isAnd || entry->index >= andCount) return nullptr;
-  return &ands[entry->index];
+  const AigVariable entry = variableAt(literal >> 1);
+  if (!entry.isAnd || entry.index >= andCount) return nullptr;
+  return &ands[entry.index];
 }
 
 const char* AigStore::symbolName(AigLiteral literal) const {

@@ -350,6 +350,12 @@ std::string recipeRoundTrip(Memory& memory, std::string_view bytes) {
   }
   for (std::size_t k = variables.size(); k > 1; --k)
     std::swap(variables[k - 1], variables[next() % k]);
+  if (next() % 4 == 0) {
+    // The gates on consecutive variables from just below a page boundary on, as a graph
+    // built gate by gate numbers them: the store keeps such pages as runs.
+    const std::uint32_t first = AigStore::kVariablesPerPage * (1 + next() % 3) - next() % 8;
+    for (unsigned k = 0; k < gates; ++k) variables[inputs + latches + k] = first + k;
+  }
   const auto operand = [&](unsigned gatesBefore) -> AigLiteral {
     const unsigned choice = next(), pick = next(), kind = choice % 8;
     const unsigned first = kind < 3 ? 0 : kind == 3 ? inputs : inputs + latches;
@@ -367,7 +373,17 @@ std::string recipeRoundTrip(Memory& memory, std::string_view bytes) {
     const AigLiteral rhs0 = operand(k);
     ands.push_back({2 * variables[inputs + latches + k], rhs0, operand(k)});
   }
-  if (next() % 2 != 0) std::reverse(ands.begin(), ands.end());
+  const unsigned order = next() % 3;
+  if (order == 1) std::reverse(ands.begin(), ands.end());
+  if (order == 2) {
+    // The two halves taken in turns: consecutive variables, but records that are not.
+    std::vector<std::array<AigLiteral, 3>> turns;
+    for (std::size_t k = 0, half = (ands.size() + 1) / 2; k < half; ++k) {
+      turns.push_back(ands[k]);
+      if (half + k < ands.size()) turns.push_back(ands[half + k]);
+    }
+    ands = std::move(turns);
+  }
   for (const auto& gate : ands) store->addAnd(gate[0], gate[1], gate[2]);
   for (unsigned k = 0; k < outputs; ++k) {
     const AigLiteral literal = operand(gates);
