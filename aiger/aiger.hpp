@@ -161,10 +161,11 @@ class AigStore {
   void* allocate(std::size_t bytes);
   void release(void* block, std::size_t bytes);
   // Replaces a block of oldCount records of recordSize bytes by one of newCount records:
-  // the common records copied, the rest zero, the old block handed back (null, 0 bytes
-  // when there was none). A byte size that cannot be represented is fatal.
+  // the common records copied, the rest zero (unless zeroRest is false), the old block
+  // handed back (null, 0 bytes when there was none). A byte size that cannot be represented
+  // is fatal.
   void* resizeBlock(void* block, std::uint64_t oldCount, std::uint64_t newCount,
-                    std::size_t recordSize);
+                    std::size_t recordSize, bool zeroRest = true);
   template <typename Record>
   void growArray(Record*& array, std::uint32_t& capacity);  // one doubling step
   template <typename Record>

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "aiger/aiger.hpp"
 #include "aiger/page_table.hpp"
@@ -163,29 +164,39 @@ void AigStore::release(void* block, std::size_t bytes) {
 }
 
 void* AigStore::resizeBlock(void* block, std::uint64_t oldCount, std::uint64_t newCount,
-                            std::size_t recordSize) {
+                            std::size_t recordSize, bool zeroRest) {
   const std::size_t oldBytes = byteSize(oldCount, recordSize);
   const std::size_t newBytes = byteSize(newCount, recordSize);
   void* fresh = allocate(newBytes);
   const std::size_t kept = oldBytes < newBytes ? oldBytes : newBytes;
   if (kept != 0) std::memcpy(fresh, block, kept);
-  if (newBytes > kept) std::memset(static_cast<char*>(fresh) + kept, 0, newBytes - kept);
+  if (zeroRest && newBytes > kept) {
+    std::memset(static_cast<char*>(fresh) + kept, 0, newBytes - kept);
+  }
   release(block, oldBytes);
   return fresh;
 }
+
+// Gate records past andCount are never read (unlike symbols, they hold no names to hand
+// back), so their room is left as it comes: zeroing it would touch every page of a large
+// reservation at once, long before the gates fill it.
+template <typename Record>
+constexpr bool kZeroRoom = !std::is_same_v<Record, AigAnd>;
 
 template <typename Record>
 void AigStore::growArray(Record*& array, std::uint32_t& capacity) {
   const std::uint64_t wanted = capacity == 0 ? 1 : 2 * static_cast<std::uint64_t>(capacity);
   if (wanted > kMaxRecords) outOfMemory();
-  array = static_cast<Record*>(resizeBlock(array, capacity, wanted, sizeof(Record)));
+  array =
+      static_cast<Record*>(resizeBlock(array, capacity, wanted, sizeof(Record), kZeroRoom<Record>));
   capacity = static_cast<std::uint32_t>(wanted);
 }
 
 template <typename Record>
 void AigStore::reserveArray(Record*& array, std::uint32_t& capacity, std::uint32_t wanted) {
   if (capacity >= wanted) return;
-  array = static_cast<Record*>(resizeBlock(array, capacity, wanted, sizeof(Record)));
+  array =
+      static_cast<Record*>(resizeBlock(array, capacity, wanted, sizeof(Record), kZeroRoom<Record>));
   capacity = wanted;
 }
 
