@@ -194,6 +194,14 @@ void ClauseArray::complementEach() {
   literals_.resize(kept);
 }
 
+void ClauseArray::discardBefore(std::size_t clause) {
+  if (clause == 0 || clause > ends_.size()) return;
+  using Literals = BulkAllocator<Literal>;
+  using Ends = BulkAllocator<std::size_t>;
+  Literals::discard(literals_.data(), literals_.capacity(), ends_[clause - 1]);
+  Ends::discard(ends_.data(), ends_.capacity(), clause - 1);  // ends_[clause - 1] starts the next
+}
+
 void ClauseArray::clear() {
   literals_.clear();
   ends_.clear();

@@ -91,6 +91,10 @@ class ClauseArray {
   // Replaces each clause by its complement, in place and in order: every literal
   // complemented, a literal the clause already holds not kept a second time.
   void complementEach();
+  // For an array consumed front to back: hands the memory under the clauses before clause
+  // back to the system where it can (whole pages of large arrays). Those clauses must not
+  // be read again; the array keeps its size until it is cleared or goes.
+  void discardBefore(std::size_t clause);
 
   class Iterator {
    public:

@@ -26,4 +26,12 @@ const CubeArray* ClauseIndex::findDnf(std::uint32_t variable) const {
   return found == dnfDefinitions.end() ? nullptr : &found->second;
 }
 
+ClauseArray* ClauseIndex::findCnf(std::uint32_t variable) {
+  return const_cast<ClauseArray*>(std::as_const(*this).findCnf(variable));
+}
+
+CubeArray* ClauseIndex::findDnf(std::uint32_t variable) {
+  return const_cast<CubeArray*>(std::as_const(*this).findDnf(variable));
+}
+
 }  // namespace ZEFI

@@ -21,6 +21,8 @@ class ClauseIndex {
 
   const ClauseArray* findCnf(std::uint32_t variable) const;  // null when none
   const CubeArray* findDnf(std::uint32_t variable) const;
+  ClauseArray* findCnf(std::uint32_t variable);
+  CubeArray* findDnf(std::uint32_t variable);
 };
 
 }  // namespace ZEFI

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <type_traits>
 
 namespace ZEFI {
 
@@ -34,8 +35,14 @@ constexpr std::uint32_t aigVariable(AigLiteral literal) {
 // complemented literals, so the complement of its last gate is the clause itself; acc is
 // the conjunction of the clauses and o is acc. Only the disjunctive reading of an empty set
 // needs its own case (false); the conjunctive one falls out of acc = true.
-std::uint32_t buildChains(AigStore& store, const ClauseArray& sets, bool conjunctive,
-                          AigLiteral defined, std::uint32_t next) {
+//
+// Sets that are not const are consumed: their memory goes back to the system as their
+// gates are built, and they are left empty.
+template <class Sets>
+std::uint32_t buildChains(AigStore& store, Sets& sets, bool conjunctive, AigLiteral defined,
+                          std::uint32_t next) {
+  constexpr bool consume = !std::is_const_v<Sets>;
+  constexpr std::size_t kDiscardEvery = std::size_t{1} << 16;
   if (!conjunctive && sets.empty()) {
     store.addAnd(defined, kFalse, kFalse);
     return next;
@@ -58,7 +65,11 @@ std::uint32_t buildChains(AigStore& store, const ClauseArray& sets, bool conjunc
     const AigLiteral combined = aigLiteral(next++);
     store.addAnd(combined, acc, complemented);
     acc = combined;
+    if constexpr (consume) {
+      if ((i + 1) % kDiscardEvery == 0) sets.discardBefore(i + 1);
+    }
   }
+  if constexpr (consume) sets = Sets();
   const AigLiteral root = conjunctive ? acc : acc ^ 1u;
   store.addAnd(defined, root, root);
   return next;
@@ -66,20 +77,22 @@ std::uint32_t buildChains(AigStore& store, const ClauseArray& sets, bool conjunc
 
 }  // namespace
 
-std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
-                                   std::span<const std::uint32_t> inputVariables,
-                                   std::span<const std::uint32_t> outputVariables,
-                                   std::uint32_t firstFreshVariable, AigStore& store) {
+namespace {
+
+template <class Index>
+std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVariables,
+                         std::span<const std::uint32_t> outputVariables,
+                         std::uint32_t firstFreshVariable, AigStore& store) {
   for (const std::uint32_t variable : inputVariables) {
     store.addInput(aigLiteral(variable), nullptr);
   }
   std::uint32_t next = firstFreshVariable;
   for (const std::uint32_t variable : outputVariables) {
     const AigLiteral defined = aigLiteral(variable);
-    if (const ClauseArray* clauses = index.findCnf(variable)) {
+    if (auto* clauses = index.findCnf(variable)) {
       store.addOutput(defined, nullptr);
       next = buildChains(store, *clauses, true, defined, next);
-    } else if (const CubeArray* cubes = index.findDnf(variable)) {
+    } else if (auto* cubes = index.findDnf(variable)) {
       store.addOutput(defined, nullptr);
       next = buildChains(store, *cubes, false, defined, next);
     } else {
@@ -89,6 +102,22 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
     }
   }
   return next;
+}
+
+}  // namespace
+
+std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
+                                   std::span<const std::uint32_t> inputVariables,
+                                   std::span<const std::uint32_t> outputVariables,
+                                   std::uint32_t firstFreshVariable, AigStore& store) {
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store);
+}
+
+std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
+                                   std::span<const std::uint32_t> inputVariables,
+                                   std::span<const std::uint32_t> outputVariables,
+                                   std::uint32_t firstFreshVariable, AigStore& store) {
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store);
 }
 
 namespace {

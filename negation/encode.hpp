@@ -20,6 +20,12 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store);
+// The same, handing the memory of each definition back to the system as its gates are
+// built: the sets of index are left empty.
+std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
+                                   std::span<const std::uint32_t> inputVariables,
+                                   std::span<const std::uint32_t> outputVariables,
+                                   std::uint32_t firstFreshVariable, AigStore& store);
 
 // The clauses of one gate, at most three of at most three literals each.
 struct GateClauses {

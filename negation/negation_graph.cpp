@@ -82,7 +82,7 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber)
     }
     const std::uint32_t outputVariables[] = {graphN_};
     store_.reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
-    buildDefinitionGraph(index, inputVariables, outputVariables, graphN_ + 1, store_);
+    buildDefinitionGraph(std::move(index), inputVariables, outputVariables, graphN_ + 1, store_);
   }
   std::uint32_t largest = 0;
   for (std::uint32_t i = 0; i < store_.andCount; ++i) {

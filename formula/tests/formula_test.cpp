@@ -134,5 +134,31 @@ TEST(Formula, ComplementedClausesAndBack) {
   EXPECT_EQ(textOf(formula.clauses[3]), "3 -3");
 }
 
+// An array consumed front to back hands back the memory under the clauses before a point;
+// the clauses from that point on read as they were, also where the point falls inside a
+// page or right after one (arrays large enough to be mappings of their own).
+TEST(ClauseArray, ClausesAfterTheDiscardedOnesStayIntact) {
+  constexpr std::size_t kClauses = 400000;  // 4.8 MB of literals, 3.2 MB of clause ends
+  const auto literal = [](std::size_t clause, std::size_t k) {
+    return makeLiteral(static_cast<std::uint32_t>(1 + (clause * 3 + k) % 1000), clause % 2 != 0);
+  };
+  for (const std::size_t point : {std::size_t{1}, std::size_t{512}, std::size_t{65536},
+                                  std::size_t{65537}, std::size_t{300001}, kClauses}) {
+    ClauseArray array;
+    for (std::size_t clause = 0; clause < kClauses; ++clause) {
+      for (std::size_t k = 0; k < 1 + clause % 3; ++k) array.pushLiteral(literal(clause, k));
+      array.closeClause();
+    }
+    array.discardBefore(point);
+    ASSERT_EQ(array.size(), kClauses);
+    for (std::size_t clause = point; clause < kClauses; ++clause) {
+      const std::span<const Literal> read = array[clause];
+      ASSERT_EQ(read.size(), 1 + clause % 3) << point << " " << clause;
+      for (std::size_t k = 0; k < read.size(); ++k)
+        ASSERT_EQ(read[k], literal(clause, k)) << point << " " << clause;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ZEFI
