@@ -174,18 +174,19 @@ class AigStore {
   // Prints "Error: Out of memory." on standard output and ends the process (status 30).
   [[noreturn]] static void outOfMemory();
 
-  // Variable table. Pages that hold only AND gates added one after the other on consecutive
-  // variables (as a graph built gate by gate, and the binary form, number them) are kept as
-  // a description of that run instead of entries; asking for an entry to change turns such a
-  // page into entries.
+  // Variable table. Pages that hold only AND gates, or only inputs, added one after the
+  // other on consecutive variables (as a graph built gate by gate, and the binary form,
+  // number them) are kept as a description of that run instead of entries; asking for an
+  // entry to change turns such a page into entries.
   AigVariable* importLiteral(AigLiteral literal);  // creates the entry
   // A literal used, not defined: it only counts towards maxVar and needs no entry.
   void noteLiteral(AigLiteral literal) {
     if ((literal >> 1) > maxVar) maxVar = literal >> 1;
   }
-  // Defines variable as the next AND gate in a run page when it continues one (or starts
-  // one on a page never touched); false when the entry must be made by importLiteral.
-  bool extendRun(std::uint32_t variable);
+  // Defines variable as the AND gate (gate) or input at record index in a run page when it
+  // continues one (or starts one on a page never touched); false when the entry must be
+  // made by importLiteral.
+  bool extendRun(std::uint32_t variable, bool gate, std::uint32_t index);
   void coverVariable(std::uint32_t variable);            // grows the directory to hold it
   AigVariable*& pageOf(std::uint32_t variable);          // its directory word, never a run
   AigVariable* variableEntry(std::uint32_t variable);    // null when never touched

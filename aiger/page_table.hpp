@@ -3,7 +3,8 @@
 // allocated on first use. A page starts as one stretch of kStretchEntries entries and takes
 // its full size only when a second stretch of it is used, so that variables scattered over
 // the whole range cost a stretch each instead of a page each, while densely used pages pay
-// one small extra step when they grow.
+// one small extra step when they grow. The store's table also knows pages described by a
+// run of gates (RunPage), and looks its entries up here.
 #pragma once
 
 #include <cstdint>
@@ -105,5 +106,58 @@ class PageTable {
     std::memcpy(static_cast<void*>(stretch), &position, sizeof position);
   }
 };
+
+// A run page: a directory word that describes a page instead of pointing at one. Every
+// entry it holds has one role, AND gate or input, slots first .. first + count - 1 at the
+// records base, base + 1, ... of that role; the page's other slots were never touched. Bit 1
+// tags it (entries are 4-byte aligned, and a stretch tags bit 0); the fields take the word's
+// other bits, so run pages exist only where a pointer has 64 bits.
+struct RunPage {
+  static constexpr bool kAvailable = sizeof(std::uintptr_t) >= 8;
+  static_assert(alignof(AigVariable) >= 4,
+                "the two lowest bits of an entry's address must be free");
+  static_assert(AigStore::kVariablePageBits <= 12, "the first slot takes 12 bits of the word");
+
+  bool gates;  // AND gates, else inputs
+  std::uint32_t base;
+  std::uint32_t first;
+  std::uint32_t count;
+
+  static bool is(const AigVariable* word) {
+    return (reinterpret_cast<std::uintptr_t>(word) & 3u) == 2u;
+  }
+  static RunPage of(const AigVariable* word) {
+    const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(word));
+    return {((bits >> 27) & 1u) != 0, static_cast<std::uint32_t>(bits >> 32),
+            static_cast<std::uint32_t>(bits >> 2) & 0xFFFu,
+            static_cast<std::uint32_t>(bits >> 14) & 0x1FFFu};
+  }
+  AigVariable* word() const {
+    const std::uint64_t bits = (std::uint64_t{base} << 32) | (std::uint64_t{gates} << 27) |
+                               (std::uint64_t{count} << 14) | (std::uint64_t{first} << 2) | 2u;
+    return reinterpret_cast<AigVariable*>(static_cast<std::uintptr_t>(bits));
+  }
+  bool holds(std::uint32_t slot) const { return slot - first < count; }  // wraps below first
+  AigVariable entry(std::uint32_t slot) const {
+    AigVariable made{};
+    made.isAnd = gates ? 1 : 0;
+    made.isInput = gates ? 0 : 1;
+    made.index = base + (slot - first);
+    return made;
+  }
+};
+
+// Inline: the check looks up every operand of every gate.
+inline AigVariable AigStore::variableAt(std::uint32_t variable) const {
+  if (variable >= variableCapacity) return AigVariable{};
+  AigVariable* const word = variablePages[variable >> kVariablePageBits];
+  const std::uint32_t slot = variable & PageTable<AigVariable>::kPageMask;
+  if (RunPage::is(word)) {
+    const RunPage run = RunPage::of(word);
+    return run.holds(slot) ? run.entry(slot) : AigVariable{};
+  }
+  const AigVariable* entry = PageTable<AigVariable>::find(word, slot);
+  return entry == nullptr ? AigVariable{} : *entry;
+}
 
 }  // namespace ZEFI

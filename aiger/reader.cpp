@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "aiger/aiger.hpp"
+#include "aiger/page_table.hpp"
 
 namespace ZEFI {
 

@@ -50,43 +50,6 @@ void defaultRelease(void*, void* block, std::size_t) {
   std::free(block);
 }
 
-// A run page: a directory word that describes a page instead of pointing at one. Every
-// entry it holds is an AND gate, slots first .. first + count - 1 at the gates base,
-// base + 1, ...; the page's other slots were never touched. Bit 1 tags it (entries are
-// 4-byte aligned, and a stretch tags bit 0); the fields take the word's other bits, so run
-// pages exist only where a pointer has 64 bits.
-struct RunPage {
-  static constexpr bool kAvailable = sizeof(std::uintptr_t) >= 8;
-  static_assert(alignof(AigVariable) >= 4,
-                "the two lowest bits of an entry's address must be free");
-  static_assert(AigStore::kVariablePageBits <= 12, "the first slot takes 12 bits of the word");
-
-  std::uint32_t base;
-  std::uint32_t first;
-  std::uint32_t count;
-
-  static bool is(const AigVariable* word) {
-    return (reinterpret_cast<std::uintptr_t>(word) & 3u) == 2u;
-  }
-  static RunPage of(const AigVariable* word) {
-    const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(word));
-    return {static_cast<std::uint32_t>(bits >> 32), static_cast<std::uint32_t>(bits >> 2) & 0xFFFu,
-            static_cast<std::uint32_t>(bits >> 14) & 0x1FFFu};
-  }
-  AigVariable* word() const {
-    const std::uint64_t bits = (std::uint64_t{base} << 32) | (std::uint64_t{count} << 14) |
-                               (std::uint64_t{first} << 2) | 2u;
-    return reinterpret_cast<AigVariable*>(static_cast<std::uintptr_t>(bits));
-  }
-  bool holds(std::uint32_t slot) const { return slot - first < count; }  // wraps below first
-  AigVariable entry(std::uint32_t slot) const {
-    AigVariable made{};
-    made.isAnd = 1;
-    made.index = base + (slot - first);
-    return made;
-  }
-};
-
 // Bytes of count records of recordSize bytes; fatal when the product does not fit.
 std::size_t byteSize(std::uint64_t count, std::size_t recordSize) {
   if (recordSize != 0 && count > SIZE_MAX / recordSize) fatalOutOfMemory();
@@ -244,34 +207,24 @@ AigVariable* AigStore::importLiteral(AigLiteral literal) {
       [this](void* block, std::size_t bytes) { release(block, bytes); });
 }
 
-bool AigStore::extendRun(std::uint32_t variable) {
+bool AigStore::extendRun(std::uint32_t variable, bool gate, std::uint32_t index) {
   if (!RunPage::kAvailable) return false;
   coverVariable(variable);
   AigVariable*& word = variablePages[variable >> kVariablePageBits];
   const std::uint32_t slot = variable & kPageMask;
   if (word == nullptr) {
-    word = RunPage{andCount, slot, 1}.word();
+    word = RunPage{gate, index, slot, 1}.word();
   } else {
     if (!RunPage::is(word)) return false;
     RunPage run = RunPage::of(word);
-    if (slot != run.first + run.count || andCount != run.base + run.count) return false;
+    if (run.gates != gate || slot != run.first + run.count || index != run.base + run.count) {
+      return false;
+    }
     ++run.count;
     word = run.word();
   }
   noteLiteral(variable << 1);
   return true;
-}
-
-AigVariable AigStore::variableAt(std::uint32_t variable) const {
-  if (variable >= variableCapacity) return AigVariable{};
-  AigVariable* const word = variablePages[variable >> kVariablePageBits];
-  const std::uint32_t slot = variable & kPageMask;
-  if (RunPage::is(word)) {
-    const RunPage run = RunPage::of(word);
-    return run.holds(slot) ? run.entry(slot) : AigVariable{};
-  }
-  const AigVariable* entry = VariablePages::find(word, slot);
-  return entry == nullptr ? AigVariable{} : *entry;
 }
 
 AigVariable* AigStore::variableEntry(std::uint32_t variable) {
@@ -293,9 +246,11 @@ bool AigStore::isDefined(AigLiteral literal) const {
 // Adding
 
 void AigStore::addInput(AigLiteral literal, const char* name) {
-  AigVariable* entry = importLiteral(literal);
-  entry->isInput = 1;
-  entry->index = inputCount;
+  if (!extendRun(literal >> 1, false, inputCount)) {
+    AigVariable* entry = importLiteral(literal);
+    entry->isInput = 1;
+    entry->index = inputCount;
+  }
   if (inputCount == inputCapacity) growArray(inputs, inputCapacity);
   inputs[inputCount] = AigSymbol{literal, 0, copyText(name)};
   ++inputCount;
@@ -319,7 +274,7 @@ void AigStore::addOutput(AigLiteral literal, const char* name) {
 }
 
 void AigStore::addAnd(AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1) {
-  if (!extendRun(lhs >> 1)) {
+  if (!extendRun(lhs >> 1, true, andCount)) {
     AigVariable* entry = importLiteral(lhs);
     entry->isAnd = 1;
     entry->index = andCount;
