@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace ZEFI {
@@ -9,6 +10,7 @@ namespace ZEFI {
 FileBlockWriter::FileBlockWriter(int fd, const std::vector<int>& signalsToBlock)
     : fd_(fd), storage_(new char[kBlockSize * kBlockCount]) {
   free_.reserve(kBlockCount);
+  full_.reserve(kBlockCount);
   for (std::size_t i = kBlockCount; i-- > 0;) free_.push_back(storage_.get() + i * kBlockSize);
   thread_ = startThreadWithout("zefi-write", signalsToBlock, [this] { run(); });
 }
@@ -23,24 +25,47 @@ FileBlockWriter::~FileBlockWriter() {
   thread_.join();
 }
 
-char* FileBlockWriter::exchange(char* full, std::size_t used) {
-  if (!thread_.joinable()) {
-    if (full != nullptr && used > 0 && !failed_ && !writeAll(full, used)) failed_ = true;
-    return full != nullptr ? full : free_.back();
-  }
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (full != nullptr) {
-    if (used > 0 && !failed_) {
-      full_.push_back(Pending{full, used});
-      changed_.notify_all();
-    } else {
-      free_.push_back(full);  // nothing to write, or nothing worth writing after a failure
-    }
-  }
-  changed_.wait(lock, [this] { return !free_.empty(); });
-  char* const next = free_.back();
+FileBlockWriter::Taken FileBlockWriter::takeLocked(std::unique_lock<std::mutex>& lock) {
+  if (thread_.joinable()) changed_.wait(lock, [this] { return !free_.empty(); });
+  char* const block = free_.back();
   free_.pop_back();
-  return next;
+  return Taken{block, nextTaken_++};
+}
+
+FileBlockWriter::Taken FileBlockWriter::take() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return takeLocked(lock);
+}
+
+void FileBlockWriter::put(std::size_t sequence, char* block, std::size_t used) {
+  if (!thread_.joinable()) {
+    // Only the caller's thread fills blocks, in order.
+    if (used > 0 && !failed_ && !writeAll(block, used)) failed_ = true;
+    ++nextWritten_;
+    free_.push_back(block);
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    full_.push_back(Pending{sequence, block, used});
+  }
+  changed_.notify_all();
+}
+
+void FileBlockWriter::giveBack(char* block) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(block);
+  }
+  changed_.notify_all();
+}
+
+char* FileBlockWriter::exchange(char* full, std::size_t used) {
+  if (full != nullptr) put(filling_, full, used);
+  std::unique_lock<std::mutex> lock(mutex_);
+  const Taken next = takeLocked(lock);
+  filling_ = next.sequence;
+  return next.block;
 }
 
 bool FileBlockWriter::finish() {
@@ -53,18 +78,24 @@ bool FileBlockWriter::finish() {
 void FileBlockWriter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stop_ || !full_.empty(); });
+    std::vector<Pending>::iterator next;
+    changed_.wait(lock, [this, &next] {
+      next = std::find_if(full_.begin(), full_.end(),
+                          [this](const Pending& p) { return p.sequence == nextWritten_; });
+      return stop_ || next != full_.end();
+    });
     if (stop_) return;
-    const Pending next = full_.front();
-    full_.pop_front();
+    const Pending pending = *next;
+    full_.erase(next);
     writing_ = true;
     const bool skip = failed_;
     lock.unlock();
-    const bool written = skip || writeAll(next.block, next.used);
+    const bool written = skip || pending.used == 0 || writeAll(pending.block, pending.used);
     lock.lock();
     if (!written) failed_ = true;
     writing_ = false;
-    free_.push_back(next.block);
+    ++nextWritten_;
+    free_.push_back(pending.block);
     changed_.notify_all();
   }
 }

@@ -1,10 +1,13 @@
 #include "app/invert.hpp"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
+#include <thread>
 
 #include "aiger/aiger.hpp"
 #include "app/block_writer.hpp"
@@ -81,6 +84,50 @@ void readInput(Formula& input, const std::string& fileName) {
   if (!read) throw Exception(input.error);
 }
 
+// Whether this process may run on more than one core (taskset, cgroups).
+bool severalCores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  return sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 1;
+}
+
+// Forms the negation's text piece by piece into the writer's blocks, on this thread and,
+// where a second core is there to run it, on a helper thread as well; the writing thread
+// joins the pieces in order. True when every byte was written.
+bool writeNegationText(const NegationGraph& negation, const Formula& input,
+                       FileBlockWriter& blocks) {
+  const std::size_t pieces = negation.pieceCount(input);
+  bool fitted = true;  // every piece fitted its block (guaranteed by the pieces' bounds)
+  std::atomic<bool> helperFitted = true;
+  const auto form = [&](bool& fits) {
+    for (;;) {
+      const FileBlockWriter::Taken taken = blocks.take();
+      if (taken.sequence >= pieces) {
+        blocks.giveBack(taken.block);
+        return;
+      }
+      OneBlockSink sink(taken.block, blocks.blockSize());
+      {
+        QdimacsWriter writer(sink);
+        negation.writePiece(taken.sequence, input, writer);
+        fits = writer.finish() && fits;
+      }
+      blocks.put(taken.sequence, taken.block, sink.used());
+    }
+  };
+  std::thread helper;
+  if (blocks.threaded() && pieces > 1 && severalCores()) {
+    helper = startThreadWithout("zefi-format", cleanupSignals(), [&] {
+      bool fits = true;
+      form(fits);
+      helperFitted = fits;
+    });
+  }
+  form(fitted);
+  if (helper.joinable()) helper.join();
+  return blocks.finish() && fitted && helperFitted;
+}
+
 }  // namespace
 
 bool invertFile(Formula& input, const std::string& fileName) {
@@ -95,9 +142,7 @@ bool invertFile(Formula& input, const std::string& fileName) {
   bool written = false;
   {
     FileBlockWriter blocks(file.descriptor(), cleanupSignals());
-    QdimacsWriter writer(blocks);
-    negation.write(input, writer);
-    written = writer.finish();
+    written = writeNegationText(negation, input, blocks);
   }
   check.report();
   file.commit(written);

@@ -95,18 +95,67 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber)
   clauseCount_ += 1;  // the unit clause n
 }
 
-void NegationGraph::write(const Formula& input, QdimacsWriter& writer) const {
-  writer.header(outputMaxVar_, clauseCount_);
-  for (const Quantification& element : input.prefix) {
-    writer.quantifier(exchanged(element.kind), element.variable);
+namespace {
+
+// What one piece holds at most: quantifier lines take at most 15 bytes ("e " or "a ", ten
+// digits, " 0" and the newline), the header at most 48, and a gate's clauses at most 114
+// (three lines of at most three literals of a sign, ten digits and a blank, and "0\n"),
+// the unit clause at most 13. So every piece stays below kPieceBytes.
+constexpr std::size_t kLinesPerPiece = std::size_t{1} << 16;
+constexpr std::size_t kGatesPerPiece = std::size_t{1} << 13;
+static_assert(48 + kLinesPerPiece * 15 + 256 <= NegationGraph::kPieceBytes);
+static_assert(kGatesPerPiece * 114 + 13 + 256 <= NegationGraph::kPieceBytes);
+
+std::size_t piecesFor(std::uint64_t items, std::size_t perPiece) {
+  return static_cast<std::size_t>((items + perPiece - 1) / perPiece);
+}
+
+// The lines "e v 0" of the fresh variables n .. maxVar (none when maxVar < n).
+std::uint64_t freshLines(std::uint32_t n, std::uint32_t maxVar) {
+  return maxVar >= n ? std::uint64_t{maxVar} - n + 1 : 0;
+}
+
+}  // namespace
+
+// Pieces: the header with the first lines of the prefix (at least one piece, also for an
+// empty prefix), the rest of the prefix, the lines of the fresh variables, the gates (the
+// last piece with the unit clause; at least one piece).
+std::size_t NegationGraph::pieceCount(const Formula& input) const {
+  return std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece)) +
+         piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece) +
+         std::max<std::size_t>(1, piecesFor(store_.andCount, kGatesPerPiece));
+}
+
+void NegationGraph::writePiece(std::size_t piece, const Formula& input,
+                               QdimacsWriter& writer) const {
+  const std::size_t prefixPieces =
+      std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece));
+  if (piece < prefixPieces) {
+    if (piece == 0) writer.header(outputMaxVar_, clauseCount_);
+    const std::size_t first = piece * kLinesPerPiece;
+    const std::size_t last = std::min(input.prefix.size(), first + kLinesPerPiece);
+    for (std::size_t i = first; i < last; ++i) {
+      writer.quantifier(exchanged(input.prefix[i].kind), input.prefix[i].variable);
+    }
+    return;
   }
-  writer.quantifiers(Exists, n_, outputMaxVar_);
+  piece -= prefixPieces;
+  const std::size_t freshPieces = piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece);
+  if (piece < freshPieces) {
+    const std::uint64_t first = n_ + std::uint64_t{piece} * kLinesPerPiece;
+    const std::uint64_t last = std::min<std::uint64_t>(outputMaxVar_, first + kLinesPerPiece - 1);
+    writer.quantifiers(Exists, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last));
+    return;
+  }
+  piece -= freshPieces;
+  const std::size_t firstGate = piece * kGatesPerPiece;
+  const std::size_t endGate = std::min<std::size_t>(store_.andCount, firstGate + kGatesPerPiece);
   // Gates are numbered one after the other and mostly use the gate before: the digits of
   // the last two gate variables are kept, and a gate's own are counted up from the last.
   QdimacsWriter::Digits last[2];
   FormedVariable previous;
   FormedVariable current;
-  for (std::uint32_t i = 0; i < store_.andCount; ++i) {
+  for (std::size_t i = firstGate; i < endGate; ++i) {
     const AigAnd& stored = store_.ands[i];
     // Numbering back keeps constants, signs and equalities, so the clauses of the gate
     // numbered back are the clauses of the gate, numbered back.
@@ -125,8 +174,15 @@ void NegationGraph::write(const Formula& input, QdimacsWriter& writer) const {
     current = FormedVariable{variable, &slot};
     writeGateClauses(gate, writer, current, previous);
   }
-  const Literal unit = makeLiteral(n_, false);
-  writer.clause(std::span<const Literal>(&unit, 1));
+  if (endGate == store_.andCount) {
+    const Literal unit = makeLiteral(n_, false);
+    writer.clause(std::span<const Literal>(&unit, 1));
+  }
+}
+
+void NegationGraph::write(const Formula& input, QdimacsWriter& writer) const {
+  const std::size_t pieces = pieceCount(input);
+  for (std::size_t piece = 0; piece < pieces; ++piece) writePiece(piece, input, writer);
 }
 
 AigLiteral NegationGraph::original(AigLiteral literal) const {

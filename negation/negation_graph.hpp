@@ -1,6 +1,7 @@
 // The graph of a formula's negation and the clause lines it turns into.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <vector>
@@ -34,6 +35,13 @@ class NegationGraph {
   // The header, the prefix of input exchanged, n and the gate variables existential, the
   // clauses of every gate in order of creation, and the unit clause n.
   void write(const Formula& input, QdimacsWriter& writer) const;
+
+  // The same text in pieces of at most kPieceBytes each: write() writes pieces 0, 1, ...
+  // one after the other, and each can be formed on its own (on any thread, into a buffer of
+  // its own) to be joined in order.
+  static constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  std::size_t pieceCount(const Formula& input) const;
+  void writePiece(std::size_t piece, const Formula& input, QdimacsWriter& writer) const;
 
  private:
   // A literal of the graph in the formula's numbering (still a graph literal).
