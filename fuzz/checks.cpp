@@ -139,9 +139,9 @@ std::string negate(Formula& input, std::string& text) {
                                : "the graph's store keeps blocks";
 }
 
-// The negation built the long way: a whole Formula, its clauses from encodeDefinitions,
-// written by writeQdimacs.
-std::string throughFormula(const Formula& input) {
+}  // namespace
+
+std::string negationThroughFormula(const Formula& input) {
   const std::uint32_t n = input.maxVar + 1;
   CubeArray cubes;
   input.complementedClauses(cubes);
@@ -158,8 +158,6 @@ std::string throughFormula(const Formula& input) {
   output.writeQdimacs(text);
   return text.str();
 }
-
-}  // namespace
 
 std::string checkQdimacsNegation(std::string_view bytes) {
   const model::QdimacsFormula expected = model::readQdimacs(bytes);
@@ -180,7 +178,7 @@ std::string checkQdimacsNegation(std::string_view bytes) {
                       largest = n + literals + expected.clauses.size();
   if (negationFits(input) != (largest <= maxVariableIndex)) return "negationFits is wrong";
   if (largest > maxVariableIndex) return {};
-  const std::string longWay = throughFormula(input);
+  const std::string longWay = negationThroughFormula(input);
   std::string text;
   if (const std::string failure = negate(input, text); !failure.empty())
     return "negation: " + failure;

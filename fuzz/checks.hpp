@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "formula/formula.hpp"
+
 namespace ZEFI::fuzz {
 
 // QDIMACS text: the reader agrees with the model; the negation zefi writes reads back, has
@@ -19,6 +21,10 @@ std::string checkQdimacsNegation(std::string_view bytes);
 // store's API (it passes its check and survives both forms); every block the store took
 // from its memory manager comes back with its byte count.
 std::string checkAigerRoundTrip(std::string_view bytes);
+
+// The negation of input (as the reader fills it) built the long way: its clauses from
+// encodeDefinitions into a whole Formula, written by writeQdimacs.
+std::string negationThroughFormula(const Formula& input);
 
 // encodeDelta and decodeDelta against the model, on values taken from the bytes, on edge
 // values, and on the raw bytes as a code.

@@ -1,5 +1,6 @@
-// The writer of zefi's output on its own thread: blocks reach the descriptor in order, and a
-// descriptor that refuses bytes is a failure that finish() reports without blocking.
+// The writer of zefi's output on its own thread: blocks reach the descriptor in order (also
+// when filled on several threads), and a descriptor that refuses bytes is a failure that
+// finish() reports without blocking.
 #include "app/block_writer.hpp"
 
 #include <fcntl.h>
@@ -7,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "formula/qdimacs_writer.hpp"
@@ -49,6 +52,42 @@ TEST(FileBlockWriter, WritesEveryBlockInOrder) {
   written.resize(std::fread(written.data(), 1, written.size(), file));
   std::fclose(file);
   EXPECT_TRUE(written == expected.str());
+}
+
+// Blocks filled on two threads, some put back late, reach the file in the order of their
+// numbers; a block taken past the last one goes back unwritten.
+TEST(FileBlockWriter, BlocksPutOutOfOrderAreWrittenInSequence) {
+  constexpr std::size_t kBlocks = 300;
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  {
+    FileBlockWriter blocks(fileno(file), {});
+    ASSERT_TRUE(blocks.threaded());
+    const auto fill = [&blocks] {
+      for (;;) {
+        const FileBlockWriter::Taken taken = blocks.take();
+        if (taken.sequence >= kBlocks) {
+          blocks.giveBack(taken.block);
+          return;
+        }
+        const std::string line = std::to_string(taken.sequence) + "\n";
+        line.copy(taken.block, line.size());
+        if (taken.sequence % 3 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        blocks.put(taken.sequence, taken.block, line.size());
+      }
+    };
+    std::thread other(fill);
+    fill();
+    other.join();
+    EXPECT_TRUE(blocks.finish());
+  }
+  std::string expected;
+  for (std::size_t k = 0; k < kBlocks; ++k) expected += std::to_string(k) + "\n";
+  std::string written(expected.size() + 1, '\0');
+  std::rewind(file);
+  written.resize(std::fread(written.data(), 1, written.size(), file));
+  std::fclose(file);
+  EXPECT_EQ(written, expected);
 }
 
 TEST(FileBlockWriter, RefusedBytesAreReportedByFinish) {

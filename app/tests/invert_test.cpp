@@ -1,0 +1,65 @@
+// zefi's negation of a formula large enough for many pieces of text (prefix, fresh variables
+// and gates alike), formed on two threads and joined in order, is byte for byte the
+// negation built the long way.
+#include "app/invert.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "fuzz/checks.hpp"
+
+namespace ZEFI {
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(InvertFile, PiecesJoinedInOrderAreTheNegation) {
+  // 70,000 variables quantified one by one (two pieces of prefix), 40,000 clauses of up to
+  // five literals with repeats and complements (several pieces of fresh variables, dozens
+  // of gates' pieces).
+  constexpr std::uint32_t kVariables = 70000;
+  std::mt19937 rng(7);
+  std::string text = "p cnf " + std::to_string(kVariables) + " 40000\n";
+  for (std::uint32_t v = 1; v <= kVariables; ++v) {
+    text += (v * 3 / kVariables % 2 == 0 ? "a " : "e ") + std::to_string(v) + " 0\n";
+  }
+  for (int clause = 0; clause < 40000; ++clause) {
+    const std::uint32_t base = 1 + rng() % kVariables;
+    for (unsigned size = rng() % 6; size > 0; --size) {
+      const std::uint32_t v = rng() % 4 == 0 ? base : 1 + rng() % kVariables;
+      text += (rng() % 2 ? "-" : "") + std::to_string(v) + " ";
+    }
+    text += "0\n";
+  }
+  char directory[] = "/tmp/zefi-invert-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string path = std::string(directory) + "/f.qdimacs";
+  std::ofstream(path, std::ios::binary) << text;
+
+  Formula viaFile;
+  ASSERT_TRUE(invertFile(viaFile, path));
+  const std::string negation = readFile(std::string(directory) + "/f.inverted.qdimacs");
+  Formula input;
+  std::istringstream in(text);
+  ASSERT_TRUE(input.readQdimacs(in));
+  const std::string expected = fuzz::negationThroughFormula(input);
+  EXPECT_GT(expected.size(), 3 * (std::size_t{1} << 20));
+  EXPECT_TRUE(negation == expected) << negation.size() << " bytes against " << expected.size();
+  std::remove(path.c_str());
+  std::remove((std::string(directory) + "/f.inverted.qdimacs").c_str());
+  rmdir(directory);
+}
+
+}  // namespace
+}  // namespace ZEFI
