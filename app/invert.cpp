@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <iostream>
 #include <thread>
 
@@ -54,6 +58,68 @@ class GraphCheck {
   const char* problem_ = nullptr;
 };
 
+// Whether this process may run on more than one core (taskset, cgroups).
+bool severalCores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  return sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 1;
+}
+
+// Gate records from this size on have their pages prepared on another core.
+constexpr std::size_t kPreparedBytes = std::size_t{8} << 20;
+
+// Has the pages of the gate records made ready (the kernel zeroing them) on another core,
+// a little ahead of the thread that fills them: far enough to spare it the page faults, not
+// so far that they are held long before the input's memory they replace is handed back.
+// Contents are not touched, so both threads may work on the block at once. Where no thread
+// can be started, or the kernel cannot populate pages, the filling thread takes the page
+// faults itself.
+class PagePreparer final : public GateFilling {
+ public:
+  PagePreparer() = default;
+  ~PagePreparer() override { stop(); }
+  PagePreparer(const PagePreparer&) = delete;
+  PagePreparer& operator=(const PagePreparer&) = delete;
+
+  void reserved(void* block, std::size_t bytes) override {
+#ifdef MADV_POPULATE_WRITE
+    if (bytes < kPreparedBytes || !severalCores()) return;
+    thread_ = startThreadWithout("zefi-pages", cleanupSignals(), [this, block, bytes] {
+      constexpr std::size_t kStep = std::size_t{2} << 20;
+      constexpr std::size_t kLead = std::size_t{16} << 20;
+      const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+      const auto start = reinterpret_cast<std::uintptr_t>(block);
+      const std::uintptr_t end = (start + bytes) & ~(page - 1);
+      std::uintptr_t at = (start + page - 1) & ~(page - 1);
+      while (at < end && !stopping_.load(std::memory_order_relaxed)) {
+        const std::uintptr_t filled =
+            start + std::uintptr_t{built.load(std::memory_order_acquire)} * sizeof(AigAnd);
+        if (at >= filled + kLead) {
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+          continue;
+        }
+        const std::uintptr_t step = std::min<std::uintptr_t>(kStep, end - at);
+        // Not supported here, or no memory: the filling thread faults as usual.
+        if (madvise(reinterpret_cast<void*>(at), step, MADV_POPULATE_WRITE) != 0) return;
+        at += step;
+      }
+    });
+#else
+    (void)block;
+    (void)bytes;
+#endif
+  }
+
+  void stop() {
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stopping_ = false;
+  std::thread thread_;
+};
+
 // Closes a descriptor that was opened here.
 struct OwnedDescriptor {
   int fd;
@@ -82,13 +148,6 @@ void readInput(Formula& input, const std::string& fileName) {
   if (!read) buffer.drain();
   if (!buffer.error().empty()) throw Exception(buffer.error());
   if (!read) throw Exception(input.error);
-}
-
-// Whether this process may run on more than one core (taskset, cgroups).
-bool severalCores() {
-  cpu_set_t cores;
-  CPU_ZERO(&cores);
-  return sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 1;
 }
 
 // Forms the negation's text piece by piece into the writer's blocks, on this thread and,
@@ -135,7 +194,9 @@ bool invertFile(Formula& input, const std::string& fileName) {
   readInput(input, fileName);
   if (!negationFits(input)) throw Exception(kNegationTooLarge);
   const AigStorePtr store(AigStore::createDefault());
-  const NegationGraph negation(input, *store, true);
+  PagePreparer pages;
+  const NegationGraph negation(input, *store, true, &pages);
+  pages.stop();
   // Started last, so that no exception leaves it running alone.
   GraphCheck check(*store, standardStreams ? std::cerr : std::cout);
   OutputFile file(standardStreams ? std::string() : outputNameFor(fileName), standardStreams);

@@ -40,7 +40,7 @@ constexpr std::uint32_t aigVariable(AigLiteral literal) {
 // gates are built, and they are left empty.
 template <class Sets>
 std::uint32_t buildChains(AigStore& store, Sets& sets, bool conjunctive, AigLiteral defined,
-                          std::uint32_t next) {
+                          std::uint32_t next, std::atomic<std::uint32_t>* built) {
   constexpr bool consume = !std::is_const_v<Sets>;
   constexpr std::size_t kDiscardEvery = std::size_t{1} << 16;
   if (!conjunctive && sets.empty()) {
@@ -66,7 +66,10 @@ std::uint32_t buildChains(AigStore& store, Sets& sets, bool conjunctive, AigLite
     store.addAnd(combined, acc, complemented);
     acc = combined;
     if constexpr (consume) {
-      if ((i + 1) % kDiscardEvery == 0) sets.discardBefore(i + 1);
+      if ((i + 1) % kDiscardEvery == 0) {
+        sets.discardBefore(i + 1);
+        if (built != nullptr) built->store(store.andCount, std::memory_order_release);
+      }
     }
   }
   if constexpr (consume) sets = Sets();
@@ -82,7 +85,8 @@ namespace {
 template <class Index>
 std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVariables,
                          std::span<const std::uint32_t> outputVariables,
-                         std::uint32_t firstFreshVariable, AigStore& store) {
+                         std::uint32_t firstFreshVariable, AigStore& store,
+                         std::atomic<std::uint32_t>* built) {
   for (const std::uint32_t variable : inputVariables) {
     store.addInput(aigLiteral(variable), nullptr);
   }
@@ -91,16 +95,17 @@ std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVaria
     const AigLiteral defined = aigLiteral(variable);
     if (auto* clauses = index.findCnf(variable)) {
       store.addOutput(defined, nullptr);
-      next = buildChains(store, *clauses, true, defined, next);
+      next = buildChains(store, *clauses, true, defined, next, built);
     } else if (auto* cubes = index.findDnf(variable)) {
       store.addOutput(defined, nullptr);
-      next = buildChains(store, *cubes, false, defined, next);
+      next = buildChains(store, *cubes, false, defined, next, built);
     } else {
       // Nothing defines it: it stays a free input of the graph, constrained by no gate.
       store.addInput(defined, nullptr);
       store.addOutput(defined, nullptr);
     }
   }
+  if (built != nullptr) built->store(store.andCount, std::memory_order_release);
   return next;
 }
 
@@ -110,14 +115,15 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store) {
-  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store);
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, nullptr);
 }
 
 std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
-                                   std::uint32_t firstFreshVariable, AigStore& store) {
-  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store);
+                                   std::uint32_t firstFreshVariable, AigStore& store,
+                                   std::atomic<std::uint32_t>* built) {
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, built);
 }
 
 namespace {

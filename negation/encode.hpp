@@ -2,6 +2,7 @@
 // clauses (the Tseitin encoding of each AND gate, constants dropped).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -21,11 +22,13 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store);
 // The same, handing the memory of each definition back to the system as its gates are
-// built: the sets of index are left empty.
+// built: the sets of index are left empty. built, when given, is set to the store's gate
+// count every so often while gates are added, and at the end.
 std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
-                                   std::uint32_t firstFreshVariable, AigStore& store);
+                                   std::uint32_t firstFreshVariable, AigStore& store,
+                                   std::atomic<std::uint32_t>* built = nullptr);
 
 // The clauses of one gate, at most three of at most three literals each.
 struct GateClauses {

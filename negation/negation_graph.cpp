@@ -51,7 +51,7 @@ bool negationFits(const Formula& input) {
   return largest <= maxVariableIndex;
 }
 
-NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber)
+NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, GateFilling* filling)
     : store_(store), n_(input.maxVar + 1) {
   // One gate per literal and per clause, and the gate of n: known now, so the store is
   // sized once instead of growing by doubling.
@@ -82,7 +82,9 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber)
     }
     const std::uint32_t outputVariables[] = {graphN_};
     store_.reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
-    buildDefinitionGraph(std::move(index), inputVariables, outputVariables, graphN_ + 1, store_);
+    if (filling != nullptr) filling->reserved(store_.ands, std::size_t{gates} * sizeof(AigAnd));
+    buildDefinitionGraph(std::move(index), inputVariables, outputVariables, graphN_ + 1, store_,
+                         filling != nullptr ? &filling->built : nullptr);
   }
   std::uint32_t largest = 0;
   for (std::uint32_t i = 0; i < store_.andCount; ++i) {

@@ -1,6 +1,7 @@
 // The graph of a formula's negation and the clause lines it turns into.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -28,9 +29,19 @@ bool negationFits(const Formula& input);
 // page for each are numbered 1..V inside the graph (ascending, so every order stays), n
 // becomes V + 1 and the gates follow; write() numbers every literal back. The store then
 // holds these numbers, so only what write() produces carries the formula's own.
+// What a caller may follow of the filling of the gate records (to have their pages made
+// ready on another core, ahead of the filling, say): the block reserved for them, told before
+// the first gate is added (it stays the store's), then how many gates it holds, published
+// every so often while they are added and once at the end.
+struct GateFilling {
+  virtual ~GateFilling() = default;
+  virtual void reserved(void* block, std::size_t bytes) = 0;
+  std::atomic<std::uint32_t> built{0};
+};
+
 class NegationGraph {
  public:
-  NegationGraph(Formula& input, AigStore& store, bool renumber);
+  NegationGraph(Formula& input, AigStore& store, bool renumber, GateFilling* filling = nullptr);
 
   // The header, the prefix of input exchanged, n and the gate variables existential, the
   // clauses of every gate in order of creation, and the unit clause n.
