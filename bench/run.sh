@@ -164,11 +164,20 @@ bool() { if "$@"; then echo 1; else echo 0; fi; }
 # to spare) is touched and released (warm_before), and every run starts on memory the
 # guest holds, dd as much as zefi. The outputs are hashed afterwards, in runs of their own.
 say "targets 1-3: reference ($(size "$OUT/ref.qdimacs") bytes) beside dd and the 4x input ($(size "$OUT/ref4.qdimacs") bytes), $RUNS runs each"
-reset zefi-ref dd-ref zefi-ref4
+# zefi on one core (taskset -c 0) takes its turn as well: it must work in place, without the
+# helper threads, and be no slower than the single-threaded program it was.
+ONE_CORE=()
+command -v taskset >/dev/null && taskset -c 0 true 2>/dev/null && ONE_CORE=(taskset -c 0)
+reset zefi-ref dd-ref zefi-ref4 zefi-ref1
 for ((i = 0; i <= RUNS; i++)); do
   rm -f "$OUT/ref.inverted.qdimacs"
   warm_before 1024
   run zefi-ref "$ZEFI" "$OUT/ref.qdimacs"
+  if [ ${#ONE_CORE[@]} -gt 0 ]; then
+    rm -f "$OUT/ref.inverted.qdimacs"
+    warm_before 1024
+    run zefi-ref1 "${ONE_CORE[@]}" "$ZEFI" "$OUT/ref.qdimacs"
+  fi
   rm -f "$OUT/ref.copy"
   warm_before 1024
   run dd-ref dd if="$OUT/ref.inverted.qdimacs" of="$OUT/ref.copy" bs=1M
@@ -205,12 +214,19 @@ REF_SHA=7fc369f0e20c1a6e73f2def8d2d8c84a3c391a827ca46db0c88042e624e8622d
 row 0c "reference: output as recorded (sha256 ${REF_SHA:0:12}...)" \
   "${ref_sha:0:12}..." "${REF_SHA:0:12}..." "$(bool test "$ref_sha" = "$REF_SHA")"
 row 1 "time: zefi / dd bs=1M of its output ($ref_out_bytes B)" \
-  "${t_ref}s / ${t_dd}s = $(ratio "$t_ref" "$t_dd") (cpu $(median zefi-ref 4)s / $(median dd-ref 4)s)" "<= 6" \
-  "$(bool le "$(ratio "$t_ref" "$t_dd")" 6)"
+  "${t_ref}s / ${t_dd}s = $(ratio "$t_ref" "$t_dd") (cpu $(median zefi-ref 4)s / $(median dd-ref 4)s)" "<= 2.5" \
+  "$(bool le "$(ratio "$t_ref" "$t_dd")" 2.5)"
+if [ ${#ONE_CORE[@]} -gt 0 ]; then
+  # The single-threaded program before the work on two cores took 0.56 s here on one core
+  # (0.44 s after it), measured paired in one sitting (README); the bench keeps the ratio.
+  row 1b "one core (taskset -c 0): zefi, reported with its ratio to dd" \
+    "$(median zefi-ref1 1)s (cpu $(median zefi-ref1 4)s) = $(ratio "$(median zefi-ref1 1)" "$t_dd") x dd" \
+    "(reported)" 1
+fi
 lits=$(literals "$OUT/ref.qdimacs")
 row 2 "memory: peak RSS per literal ($lits literals)" \
-  "$(mib "$m_ref") MiB = $(ratio "$((m_ref * 1024))" "$lits") B" "<= 100 B" \
-  "$(bool le "$((m_ref * 1024))" "$((lits * 100))")"
+  "$(mib "$m_ref") MiB = $(ratio "$((m_ref * 1024))" "$lits") B" "<= 25 B" \
+  "$(bool le "$((m_ref * 1024))" "$((lits * 25))")"
 
 t_ref4=$(median zefi-ref4 1)
 m_ref4=$(median zefi-ref4 2)
@@ -218,10 +234,12 @@ row 3a "4x input: status 0, problem line, same output every run" \
   "$(worst_status zefi-ref4); $(first_line "$OUT/ref4.inverted.qdimacs"); $(sort -u "$OUT/runs/sha-ref4" | wc -l) sha" \
   "0; $(expected "$OUT/ref4.qdimacs"); 1" \
   "$(bool test "$(worst_status zefi-ref4)" = 0 -a "$(first_line "$OUT/ref4.inverted.qdimacs")" = "$(expected "$OUT/ref4.qdimacs")" -a "$(sort -u "$OUT/runs/sha-ref4" | wc -l)" = 1)"
-row 3b "4x input: time ratio" "${t_ref4}s / ${t_ref}s = $(ratio "$t_ref4" "$t_ref") (cpu $(ratio "$(median zefi-ref4 4)" "$(median zefi-ref 4)"))" "<= 4.4" \
-  "$(bool le "$(ratio "$t_ref4" "$t_ref")" 4.4)"
-row 3c "4x input: memory ratio" "$(mib "$m_ref4") / $(mib "$m_ref") MiB = $(ratio "$m_ref4" "$m_ref")" "<= 4.4" \
-  "$(bool le "$(ratio "$m_ref4" "$m_ref")" 4.4)"
+row 3b "4x input: wall time ratio" "${t_ref4}s / ${t_ref}s = $(ratio "$t_ref4" "$t_ref")" "<= 4.2" \
+  "$(bool le "$(ratio "$t_ref4" "$t_ref")" 4.2)"
+row 3c "4x input: CPU time ratio" "$(median zefi-ref4 4)s / $(median zefi-ref 4)s = $(ratio "$(median zefi-ref4 4)" "$(median zefi-ref 4)")" "<= 4.2" \
+  "$(bool le "$(ratio "$(median zefi-ref4 4)" "$(median zefi-ref 4)")" 4.2)"
+row 3d "4x input: memory ratio" "$(mib "$m_ref4") / $(mib "$m_ref") MiB = $(ratio "$m_ref4" "$m_ref")" "<= 4.2" \
+  "$(bool le "$(ratio "$m_ref4" "$m_ref")" 4.2)"
 rm -f "$OUT/ref4.inverted.qdimacs"
 
 # ---------------------------------------------------------------- target 4 and hostile input
