@@ -175,6 +175,19 @@ void forEachGateClause(const AigAnd& gate, Emit&& emit) {
   emit(last);
 }
 
+// The usual gate: no false operand, at least one that is not constant, operands that differ
+// from each other and lie over other variables than the gate's own. forEachGateClause gives
+// it "-g l 0" for each operand l that is not true, then "g -l1 -l2 0" (or "g -l 0"): no
+// clause repeats a literal, so the clauses take the shape writeAndDefinition forms in one
+// go, and their count and variables follow from the operands alone.
+bool isUsualGate(const AigAnd& gate) {
+  const std::uint32_t variable = aigVariable(gate.lhs);
+  const AigLiteral rhs0 = gate.rhs0;
+  const AigLiteral rhs1 = gate.rhs1;
+  return rhs0 != kFalse && rhs1 != kFalse && rhs0 != rhs1 && aigVariable(rhs0) != variable &&
+         aigVariable(rhs1) != variable && (rhs0 != kTrue || rhs1 != kTrue);
+}
+
 // The clauses forEachGateClause gives for a gate g over count (1 or 2) distinct, non-constant
 // literals on other variables: "-g l 0" for each literal l, then "g -l1 -l2 0", formed in
 // one go from digits formed before (copied as 16-byte blocks).
@@ -238,13 +251,9 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
     return static_cast<const QdimacsWriter::Digits*>(&digits[which]);
   };
 
-  // The usual gate: no false operand, at least one that is not constant, operands that
-  // differ from each other and lie over other variables than the gate's own. Its clauses
-  // repeat no literal, so they take the shape writeAndDefinition forms in one go.
   const AigLiteral rhs0 = gate.rhs0;
   const AigLiteral rhs1 = gate.rhs1;
-  if (rhs0 != kFalse && rhs1 != kFalse && rhs0 != rhs1 && variables[1] != variables[0] &&
-      variables[2] != variables[0] && (rhs0 != kTrue || rhs1 != kTrue)) {
+  if (isUsualGate(gate)) {
     const QdimacsWriter::Digits* operands[2];
     bool negated[2];
     unsigned count = 0;
@@ -274,14 +283,24 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
   });
 }
 
-GateClauseSummary gateClauseSummary(const AigAnd& gate) {
+GateClauseSummary gateClauseSummary(std::span<const AigAnd> gates) {
   GateClauseSummary summary;
-  forEachGateClause(gate, [&summary](const ShortClause& clause) {
-    ++summary.count;
-    for (unsigned i = 0; i < clause.size; ++i) {
-      summary.largestVariable = std::max(summary.largestVariable, variableOf(clause.literals[i]));
+  for (const AigAnd& gate : gates) {
+    if (isUsualGate(gate)) {
+      summary.count += 1 + (gate.rhs0 != kTrue ? 1 : 0) + (gate.rhs1 != kTrue ? 1 : 0);
+      std::uint32_t largest = aigVariable(gate.lhs);
+      if (gate.rhs0 != kTrue) largest = std::max(largest, aigVariable(gate.rhs0));
+      if (gate.rhs1 != kTrue) largest = std::max(largest, aigVariable(gate.rhs1));
+      summary.largestVariable = std::max(summary.largestVariable, largest);
+      continue;
     }
-  });
+    forEachGateClause(gate, [&summary](const ShortClause& clause) {
+      ++summary.count;
+      for (unsigned i = 0; i < clause.size; ++i) {
+        summary.largestVariable = std::max(summary.largestVariable, variableOf(clause.literals[i]));
+      }
+    });
+  }
   return summary;
 }
 

@@ -49,13 +49,14 @@ struct FormedVariable {
 void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable first = {},
                       FormedVariable second = {});
 
-// How many clauses gateClauses(gate) holds and the largest variable in them (0 when none),
-// without building them: what a header needs to know before the clauses are written.
+// How many clauses gateClauses gives for the gates together and the largest variable in them
+// (0 when none), without building them: what a header needs to know before the clauses are
+// written.
 struct GateClauseSummary {
-  unsigned count = 0;
+  std::uint64_t count = 0;
   std::uint32_t largestVariable = 0;
 };
-GateClauseSummary gateClauseSummary(const AigAnd& gate);
+GateClauseSummary gateClauseSummary(std::span<const AigAnd> gates);
 
 // Builds the graph in a store of its own, runs the consistency check (a problem is printed
 // as an "AIGER ERROR: " line and does not stop the encoding), and replaces output's clauses

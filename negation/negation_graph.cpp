@@ -86,12 +86,10 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Gat
     buildDefinitionGraph(std::move(index), inputVariables, outputVariables, graphN_ + 1, store_,
                          filling != nullptr ? &filling->built : nullptr);
   }
-  std::uint32_t largest = 0;
-  for (std::uint32_t i = 0; i < store_.andCount; ++i) {
-    const GateClauseSummary summary = gateClauseSummary(store_.ands[i]);
-    clauseCount_ += summary.count;
-    largest = std::max(largest, summary.largestVariable);
-  }
+  const GateClauseSummary summary =
+      gateClauseSummary(std::span<const AigAnd>(store_.ands, store_.andCount));
+  clauseCount_ = summary.count;
+  const std::uint32_t largest = summary.largestVariable;
   // Numbering back keeps the order of variables, so the largest stays the largest.
   outputMaxVar_ = original(largest << 1) >> 1;
   clauseCount_ += 1;  // the unit clause n
