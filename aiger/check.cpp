@@ -92,9 +92,10 @@ bool AigStore::checkAndOperands() {
 void AigStore::checkCycles(bool gatesInOrder) {
   if (error != nullptr) return;
   if (gatesInOrder) {
-    // Every path through the gates leads to earlier ones, so none comes back. The search's
-    // marks are its own scratch state (a later search of these gates, which cannot lie on a
-    // cycle, finds them unmarked and walks them again), so the table is not even read.
+    // Every path through the gates leads to earlier ones, so none comes back. No mark is
+    // set (nothing reads them after a check), so the table is not even read, and a later
+    // search, after more gates were added, walks these gates again instead of taking them
+    // for finished.
     release(nullptr, 0);  // the search's stack, never needed, is handed back all the same
     return;
   }

@@ -41,10 +41,7 @@ class PageTable {
   template <class Allocate, class Release>
   static Entry* touch(Entry*& page, std::uint32_t slot, Allocate&& allocate, Release&& release) {
     if (page == nullptr) {
-      Entry* stretch = static_cast<Entry*>(allocate(kStretchBytes));
-      std::memset(static_cast<void*>(stretch), 0, kStretchBytes);
-      setStretchOf(stretch, slot >> kStretchBits);
-      page = tagged(stretch);
+      page = newStretch(slot, allocate);
     } else if (isStretch(page)) {
       Entry* stretch = untagged(page);
       const std::uint32_t position = stretchOf(stretch);
@@ -59,6 +56,15 @@ class PageTable {
       }
     }
     return find(page, slot);
+  }
+
+  // A directory entry of one stretch, the one holding slot, its entries zeroed.
+  template <class Allocate>
+  static Entry* newStretch(std::uint32_t slot, Allocate&& allocate) {
+    Entry* stretch = static_cast<Entry*>(allocate(kStretchBytes));
+    std::memset(static_cast<void*>(stretch), 0, kStretchBytes);
+    setStretchOf(stretch, slot >> kStretchBits);
+    return tagged(stretch);
   }
 
   // Hands a directory entry's block back (nothing for an unused page).

@@ -186,14 +186,21 @@ void AigStore::coverVariable(std::uint32_t variable) {
 AigVariable*& AigStore::pageOf(std::uint32_t variable) {
   AigVariable*& word = variablePages[variable >> kVariablePageBits];
   if (RunPage::is(word)) {
-    // An entry of the page is about to change: the page takes its entries.
+    // An entry of the page is about to change: the page takes its entries, as the table
+    // would have made them: one stretch where the run lies within one (variables scattered
+    // a few to a page stay cheap), else the whole page.
     const RunPage run = RunPage::of(word);
-    auto* page = static_cast<AigVariable*>(allocate(VariablePages::kPageBytes));
-    std::memset(static_cast<void*>(page), 0, VariablePages::kPageBytes);
-    for (std::uint32_t slot = run.first; slot < run.first + run.count; ++slot) {
-      page[slot] = run.entry(slot);
+    const std::uint32_t last = run.first + run.count - 1;
+    if ((run.first >> VariablePages::kStretchBits) == (last >> VariablePages::kStretchBits)) {
+      word = VariablePages::newStretch(run.first,
+                                       [this](std::size_t bytes) { return allocate(bytes); });
+    } else {
+      word = static_cast<AigVariable*>(allocate(VariablePages::kPageBytes));
+      std::memset(static_cast<void*>(word), 0, VariablePages::kPageBytes);
     }
-    word = page;
+    for (std::uint32_t slot = run.first; slot <= last; ++slot) {
+      *VariablePages::find(word, slot) = run.entry(slot);
+    }
   }
   return word;
 }
