@@ -51,8 +51,9 @@ constexpr const char* kUsage =
     "\n"
     "Names of AIGER inputs ending in \".gz\" are read through gunzip.\n";
 
-// The file being written, while it is: writing can run out of memory too (renumbering for
-// the binary form takes tables of its own), and a half-written file must not outlive that.
+// The plain file being written, once opened (and so truncated): writing can run out of
+// memory too (renumbering for the binary form takes tables of its own), and a half-written
+// file must not outlive that.
 const char* partialOutput = nullptr;
 
 // Removes the file being written when it is a regular one (never a device such as
@@ -126,16 +127,16 @@ int writeAiger(AigStore& store, const std::string& out) {
       return fail("cannot write standard output");
     return kSuccess;
   }
-  partialOutput = out.c_str();
-  struct ClearPartial {
-    ~ClearPartial() { partialOutput = nullptr; }
-  } clear;
   if (hasSuffix(out.c_str(), ".gz")) {
     if (store.writeToPath(out.c_str()) == 0) return fail("cannot write " + out);
     return kSuccess;
   }
   std::FILE* file = std::fopen(out.c_str(), "w");
   if (file == nullptr) return fail("cannot write " + out);
+  partialOutput = out.c_str();
+  struct ClearPartial {
+    ~ClearPartial() { partialOutput = nullptr; }
+  } clear;
   const AigWriteMode mode = hasSuffix(out.c_str(), ".aag") ? ascii : 0;
   bool written = store.writeToFile(mode, file) != 0;
   written = std::fflush(file) == 0 && std::ferror(file) == 0 && written;
