@@ -155,9 +155,11 @@ void readInput(Formula& input, const std::string& fileName) {
 // joins the pieces in order. True when every byte was written.
 bool writeNegationText(const NegationGraph& negation, const Formula& input,
                        FileBlockWriter& blocks) {
+  static_assert(NegationGraph::kPieceBytes <= FileBlockWriter::kBlockSize);
   const std::size_t pieces = negation.pieceCount(input);
-  bool fitted = true;  // every piece fitted its block (guaranteed by the pieces' bounds)
-  std::atomic<bool> helperFitted = true;
+  // Every piece fits its block (by the pieces' bounds); a sink that overflowed says so.
+  bool fitted = true;
+  bool helperFitted = true;  // read after the join
   const auto form = [&](bool& fits) {
     for (;;) {
       const FileBlockWriter::Taken taken = blocks.take();
@@ -176,11 +178,7 @@ bool writeNegationText(const NegationGraph& negation, const Formula& input,
   };
   std::thread helper;
   if (blocks.threaded() && pieces > 1 && severalCores()) {
-    helper = startThreadWithout("zefi-format", cleanupSignals(), [&] {
-      bool fits = true;
-      form(fits);
-      helperFitted = fits;
-    });
+    helper = startThreadWithout("zefi-format", cleanupSignals(), [&] { form(helperFitted); });
   }
   form(fitted);
   if (helper.joinable()) helper.join();

@@ -140,12 +140,9 @@ int writeAiger(AigStore& store, const std::string& out) {
   const AigWriteMode mode = hasSuffix(out.c_str(), ".aag") ? ascii : 0;
   bool written = store.writeToFile(mode, file) != 0;
   written = std::fflush(file) == 0 && std::ferror(file) == 0 && written;
-  // A truncated file is removed, but only a regular one: never a device such as /dev/full.
-  struct stat status {};
-  const bool regular = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
   written = std::fclose(file) == 0 && written;
   if (!written) {
-    if (regular) unlink(out.c_str());
+    removePartialOutput();
     return fail("cannot write " + out);
   }
   return kSuccess;

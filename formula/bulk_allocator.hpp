@@ -19,6 +19,7 @@ struct BulkAllocator {
   // Blocks from this size on are mappings of their own, so that their pages can be handed
   // back to the system one by one (discard) and huge pages asked for.
   static constexpr std::size_t kMappedBytes = std::size_t{1} << 21;
+  static bool mapped(std::size_t count) { return count * sizeof(T) >= kMappedBytes; }
 
   BulkAllocator() = default;
   template <class U>
@@ -27,7 +28,7 @@ struct BulkAllocator {
   T* allocate(std::size_t count) {
     if (count > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
     const std::size_t bytes = count * sizeof(T);
-    if (bytes < kMappedBytes) return static_cast<T*>(::operator new(bytes));
+    if (!mapped(count)) return static_cast<T*>(::operator new(bytes));
     void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) throw std::bad_alloc();
     constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
@@ -40,10 +41,10 @@ struct BulkAllocator {
     return static_cast<T*>(block);
   }
   void deallocate(T* block, std::size_t count) {
-    if (count * sizeof(T) < kMappedBytes) {
-      ::operator delete(block);
-    } else {
+    if (mapped(count)) {
       munmap(block, count * sizeof(T));
+    } else {
+      ::operator delete(block);
     }
   }
 
@@ -51,7 +52,7 @@ struct BulkAllocator {
   // from allocate back to the system (only where the block is a mapping of its own). The
   // caller reads none of those elements again: they would read as zero.
   static void discard(T* block, std::size_t capacity, std::size_t count) {
-    if (capacity * sizeof(T) < kMappedBytes) return;
+    if (!mapped(capacity)) return;
     const std::uintptr_t kPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(block);  // page-aligned: a mapping
     const std::uintptr_t end = (start + count * sizeof(T)) & ~(kPage - 1);

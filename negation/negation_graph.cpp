@@ -120,17 +120,21 @@ std::uint64_t freshLines(std::uint32_t n, std::uint32_t maxVar) {
 // Pieces: the header with the first lines of the prefix (at least one piece, also for an
 // empty prefix), the rest of the prefix, the lines of the fresh variables, the gates (the
 // last piece with the unit clause; at least one piece).
+NegationGraph::PieceCounts NegationGraph::pieceCounts(const Formula& input) const {
+  return {std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece)),
+          piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece),
+          std::max<std::size_t>(1, piecesFor(store_.andCount, kGatesPerPiece))};
+}
+
 std::size_t NegationGraph::pieceCount(const Formula& input) const {
-  return std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece)) +
-         piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece) +
-         std::max<std::size_t>(1, piecesFor(store_.andCount, kGatesPerPiece));
+  const PieceCounts counts = pieceCounts(input);
+  return counts.prefix + counts.fresh + counts.gates;
 }
 
 void NegationGraph::writePiece(std::size_t piece, const Formula& input,
                                QdimacsWriter& writer) const {
-  const std::size_t prefixPieces =
-      std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece));
-  if (piece < prefixPieces) {
+  const PieceCounts counts = pieceCounts(input);
+  if (piece < counts.prefix) {
     if (piece == 0) writer.header(outputMaxVar_, clauseCount_);
     const std::size_t first = piece * kLinesPerPiece;
     const std::size_t last = std::min(input.prefix.size(), first + kLinesPerPiece);
@@ -139,15 +143,14 @@ void NegationGraph::writePiece(std::size_t piece, const Formula& input,
     }
     return;
   }
-  piece -= prefixPieces;
-  const std::size_t freshPieces = piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece);
-  if (piece < freshPieces) {
+  piece -= counts.prefix;
+  if (piece < counts.fresh) {
     const std::uint64_t first = n_ + std::uint64_t{piece} * kLinesPerPiece;
     const std::uint64_t last = std::min<std::uint64_t>(outputMaxVar_, first + kLinesPerPiece - 1);
     writer.quantifiers(Exists, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last));
     return;
   }
-  piece -= freshPieces;
+  piece -= counts.fresh;
   const std::size_t firstGate = piece * kGatesPerPiece;
   const std::size_t endGate = std::min<std::size_t>(store_.andCount, firstGate + kGatesPerPiece);
   // Gates are numbered one after the other and mostly use the gate before: the digits of

@@ -20,15 +20,6 @@ inline constexpr const char* kNegationTooLarge = "QBF File: Number of variables 
 // n = maxVar + 1, one per literal and one per clause of the matrix.
 bool negationFits(const Formula& input);
 
-// The graph whose one output n = input.maxVar + 1 is the negation of input's matrix, built
-// in store (empty) from the matrix, which it takes: input.clauses is left empty. Its inputs
-// are the keys of input.quantifierOf; gate variables follow n. The input must fit
-// (negationFits).
-//
-// With renumber set, inputs scattered so thinly that the store's variable table would pay a
-// page for each are numbered 1..V inside the graph (ascending, so every order stays), n
-// becomes V + 1 and the gates follow; write() numbers every literal back. The store then
-// holds these numbers, so only what write() produces carries the formula's own.
 // What a caller may follow of the filling of the gate records (to have their pages made
 // ready on another core, ahead of the filling, say): the block reserved for them, told before
 // the first gate is added (it stays the store's), then how many gates it holds, published
@@ -39,6 +30,15 @@ struct GateFilling {
   std::atomic<std::uint32_t> built{0};
 };
 
+// The graph whose one output n = input.maxVar + 1 is the negation of input's matrix, built
+// in store (empty) from the matrix, which it takes: input.clauses is left empty. Its inputs
+// are the keys of input.quantifierOf; gate variables follow n. The input must fit
+// (negationFits).
+//
+// With renumber set, inputs scattered so thinly that the store's variable table would pay a
+// page for each are numbered 1..V inside the graph (ascending, so every order stays), n
+// becomes V + 1 and the gates follow; write() numbers every literal back. The store then
+// holds these numbers, so only what write() produces carries the formula's own.
 class NegationGraph {
  public:
   NegationGraph(Formula& input, AigStore& store, bool renumber, GateFilling* filling = nullptr);
@@ -55,6 +55,13 @@ class NegationGraph {
   void writePiece(std::size_t piece, const Formula& input, QdimacsWriter& writer) const;
 
  private:
+  struct PieceCounts {
+    std::size_t prefix;  // the first with the header
+    std::size_t fresh;
+    std::size_t gates;  // the last with the unit clause
+  };
+  PieceCounts pieceCounts(const Formula& input) const;
+
   // A literal of the graph in the formula's numbering (still a graph literal).
   AigLiteral original(AigLiteral literal) const;
 
