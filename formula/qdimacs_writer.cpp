@@ -1,5 +1,7 @@
 #include "formula/qdimacs_writer.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <ostream>
 
@@ -48,6 +50,10 @@ char* putDecimal(char* out, std::uint64_t value) {
   }
   return out + length;
 }
+
+static_assert(QdimacsWriter::eightDigitValues(12345678) == 0x0807060504030201u);
+static_assert(QdimacsWriter::eightDigitValues(99999999) == 0x0909090909090909u);
+static_assert(QdimacsWriter::eightDigitValues(1000) == 0x0000000100000000u);
 
 char* putLiteral(char* out, Literal literal) {
   if (isNegated(literal)) *out++ = '-';
@@ -115,29 +121,81 @@ void QdimacsWriter::quantifier(QuantifierKind kind, std::uint32_t variable) {
   advanceTo(p + 3);
 }
 
-void QdimacsWriter::countUp(Digits& digits) {
+void QdimacsWriter::carry(Digits& digits) {
+  char text[17] = {};
+  std::memcpy(text, &digits.first, 8);
+  std::memcpy(text + 8, &digits.rest, 8);
   std::uint32_t i = digits.length;
-  while (i > 0 && digits.text[i - 1] == '9') digits.text[--i] = '0';
+  while (i > 0 && text[i - 1] == '9') text[--i] = '0';
   if (i > 0) {
-    ++digits.text[i - 1];
+    ++text[i - 1];
   } else {  // all nines: a one and one more zero
-    digits.text[0] = '1';
-    digits.text[digits.length++] = '0';
+    text[0] = '1';
+    text[digits.length++] = '0';
   }
+  std::memcpy(&digits.first, text, 8);
+  std::memcpy(&digits.rest, text + 8, 8);
 }
 
+namespace {
+
+// A quantifier line "k v 0" of at most 15 bytes, held as two words (the first byte lowest)
+// and stored whole.
+struct Line {
+  std::uint64_t low;
+  std::uint64_t high;
+  unsigned length;
+};
+
+Line quantifierLine(char kind, const QdimacsWriter::Digits& digits) {
+  Line line{static_cast<std::uint64_t>(kind) | (std::uint64_t{' '} << 8) | (digits.first << 16),
+            (digits.first >> 48) | (digits.rest << 16), digits.length + 5};
+  // " 0\n" after the digits, at byte 2 + length (4 to 12).
+  constexpr std::uint64_t kEnd = ' ' | ('0' << 8) | ('\n' << 16);
+  const unsigned at = 8 * (2 + digits.length);
+  if (at < 64) {
+    line.low |= kEnd << at;
+    if (at > 40) line.high |= kEnd >> (64 - at);
+  } else {
+    line.high |= kEnd << (at - 64);
+  }
+  return line;
+}
+
+}  // namespace
+
 void QdimacsWriter::quantifiers(QuantifierKind kind, std::uint32_t first, std::uint32_t last) {
-  if (kind != Exists && kind != Forall) return;
-  Digits digits = digitsOf(first);
-  for (std::uint64_t v = first; v <= last; ++v) {  // 64 bits: last may be the largest value
-    if (v != first) countUp(digits);
+  if ((kind != Exists && kind != Forall) || first > last) return;
+  const char letter = kind == Exists ? 'e' : 'a';
+  Line line = quantifierLine(letter, digitsOf(first));
+  std::uint64_t v = first;  // 64 bits: last may be the largest value
+  while (v <= last) {
+    // As many lines as fit the buffer's room, each stored as 16 bytes.
     char* p = reserve(kItemRoom);
-    p[0] = kind == Exists ? 'e' : 'a';
-    p[1] = ' ';
-    std::memcpy(p + 2, digits.text, sizeof digits.text);
-    p += 2 + digits.length;
-    std::memcpy(p, " 0\n", 3);
-    advanceTo(p + 3);
+    const std::uint64_t fit = (capacity_ - used_ - 16) / 16;
+    const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{last} + 1, v + fit);
+    // The last digit, at byte line.length - 4, counts up in place unless it is a nine; the
+    // line stays in registers (a word stored and read back as part of a wider load waits).
+    std::uint64_t low = line.low;
+    std::uint64_t high = line.high;
+    const unsigned at = line.length - 4;
+    const unsigned shift = 8 * (at % 8);
+    const std::uint64_t lowStep = at < 8 ? std::uint64_t{1} << shift : 0;
+    const std::uint64_t highStep = at < 8 ? 0 : std::uint64_t{1} << shift;
+    bool nine = false;
+    while (v < end && !nine) {
+      std::memcpy(p, &low, 8);
+      std::memcpy(p + 8, &high, 8);
+      p += line.length;
+      ++v;
+      nine = (((at < 8 ? low : high) >> shift) & 0xFF) == '9';
+      low += lowStep;
+      high += highStep;
+    }
+    // After a nine, more digits change: the next line is formed anew.
+    line = nine ? quantifierLine(letter, digitsOf(static_cast<std::uint32_t>(v)))
+                : Line{low, high, line.length};
+    advanceTo(p);
   }
 }
 
@@ -155,9 +213,20 @@ void QdimacsWriter::clause(std::span<const Literal> literals) {
   advanceTo(p + 2);
 }
 
-QdimacsWriter::Digits QdimacsWriter::digitsOf(std::uint32_t variable) {
+QdimacsWriter::Digits QdimacsWriter::tenDigits(std::uint32_t variable) {
+  constexpr std::uint64_t kZeros = 0x3030303030303030u;
   Digits digits;
-  digits.length = static_cast<std::uint32_t>(putDecimal(digits.text, variable) - digits.text);
+  const std::uint32_t top = variable / 100000000u;  // 1 to 42
+  const std::uint64_t low = eightDigitValues(variable % 100000000u) + kZeros;
+  if (top < 10) {
+    digits.first = ('0' + top) | (low << 8);
+    digits.rest = low >> 56;
+    digits.length = 9;
+  } else {
+    digits.first = ('0' + top / 10) | (std::uint64_t{'0' + top % 10} << 8) | (low << 16);
+    digits.rest = low >> 48;
+    digits.length = 10;
+  }
   return digits;
 }
 
@@ -168,8 +237,7 @@ void QdimacsWriter::clause(const Digits* const* variables, const bool* negated, 
   for (unsigned i = 0; i < count && i < 3; ++i) {
     *p = '-';
     p += negated[i] ? 1 : 0;
-    std::memcpy(p, variables[i]->text, sizeof variables[i]->text);
-    p += variables[i]->length;
+    p = put(p, *variables[i]);
     *p++ = ' ';
   }
   p[0] = '0';

@@ -1,8 +1,10 @@
 // QDIMACS text written piece by piece through large buffers, and the text renderers.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -33,6 +35,8 @@ class BlockSink {
 // collected in a large buffer and handed to the stream in big blocks, or formed straight
 // in the blocks of a BlockSink.
 class QdimacsWriter {
+  static_assert(std::endian::native == std::endian::little, "text is formed in words");
+
  public:
   explicit QdimacsWriter(std::ostream& out);
   explicit QdimacsWriter(BlockSink& blocks);
@@ -47,13 +51,54 @@ class QdimacsWriter {
   void quantifiers(QuantifierKind kind, std::uint32_t first, std::uint32_t last);
   void clause(std::span<const Literal> literals);  // "l1 l2 0"
   // The decimal digits of a variable, formed once for lines that name it several times.
+  // They are held as two words (the first character in the lowest byte of first, bytes past
+  // the length zero) and copied as such: a line formed from them is stored whole, never
+  // read back byte by byte.
   struct Digits {
-    char text[16];
-    std::uint32_t length;
+    std::uint64_t first = 0;  // characters 1-8
+    std::uint64_t rest = 0;   // characters 9 and 10
+    std::uint32_t length = 0;
   };
-  static Digits digitsOf(std::uint32_t variable);
+  static Digits digitsOf(std::uint32_t variable) {
+    constexpr std::uint64_t kZeros = 0x3030303030303030u;
+    if (variable >= 100000000u) return tenDigits(variable);
+    const std::uint64_t values = eightDigitValues(variable);
+    // The leading zeros are the lowest bytes; 0 keeps its one digit.
+    const unsigned leading =
+        variable == 0 ? 7 : static_cast<unsigned>(std::countr_zero(values)) / 8;
+    return Digits{(values + kZeros) >> (8 * leading), 0, 8 - leading};
+  }
   // Turns the digits of v into those of v + 1.
-  static void countUp(Digits& digits);
+  static void countUp(Digits& digits) {
+    // Nine times in ten only the last digit changes.
+    const std::uint32_t last = digits.length - 1;
+    const unsigned shift = 8 * (last % 8);
+    const std::uint64_t word = last < 8 ? digits.first : digits.rest;
+    if (((word >> shift) & 0xFF) == '9') {
+      carry(digits);
+    } else if (last < 8) {
+      digits.first += std::uint64_t{1} << shift;
+    } else {
+      digits.rest += std::uint64_t{1} << shift;
+    }
+  }
+  // The eight decimal digits of value (below 10^8, leading zeros included) as the values
+  // 0-9 of the bytes of a word, the most significant digit in the lowest byte: two halves
+  // of four digits, each split in two pairs, each pair in two digits, all lanes at once.
+  static constexpr std::uint64_t eightDigitValues(std::uint32_t value) {
+    const std::uint64_t halves = (value / 10000) | (std::uint64_t{value % 10000} << 32);
+    const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007Fu;
+    const std::uint64_t pairs = hundreds | ((halves - 100 * hundreds) << 16);
+    const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Fu;
+    return tens | ((pairs - 10 * tens) << 8);
+  }
+  // Stores the 16 bytes of digits at out (the room must be there); returns the position
+  // after the last digit.
+  static char* put(char* out, const Digits& digits) {
+    std::memcpy(out, &digits.first, sizeof digits.first);
+    std::memcpy(out + 8, &digits.rest, sizeof digits.rest);
+    return out + digits.length;
+  }
   // A clause line of count (at most 3) literals given as their variables' digits and signs:
   // the same bytes as clause() of those literals.
   void clause(const Digits* const* variables, const bool* negated, unsigned count);
@@ -65,6 +110,9 @@ class QdimacsWriter {
   bool finish();
 
  private:
+  static Digits tenDigits(std::uint32_t variable);  // from 10^8 on
+  static void carry(Digits& digits);                // countUp past a last nine
+
   // Hands the buffered text on; buffer_ may be another block afterwards.
   void drain();
   // Drains when less than room bytes are left; returns where the next byte goes.

@@ -175,53 +175,6 @@ void forEachGateClause(const AigAnd& gate, Emit&& emit) {
   emit(last);
 }
 
-// The usual gate: no false operand, at least one that is not constant, operands that differ
-// from each other and lie over other variables than the gate's own. forEachGateClause gives
-// it "-g l 0" for each operand l that is not true, then "g -l1 -l2 0" (or "g -l 0"): no
-// clause repeats a literal, so the clauses take the shape writeAndDefinition forms in one
-// go, and their count and variables follow from the operands alone.
-bool isUsualGate(const AigAnd& gate) {
-  const std::uint32_t variable = aigVariable(gate.lhs);
-  const AigLiteral rhs0 = gate.rhs0;
-  const AigLiteral rhs1 = gate.rhs1;
-  return rhs0 != kFalse && rhs1 != kFalse && rhs0 != rhs1 && aigVariable(rhs0) != variable &&
-         aigVariable(rhs1) != variable && (rhs0 != kTrue || rhs1 != kTrue);
-}
-
-// The clauses forEachGateClause gives for a gate g over count (1 or 2) distinct, non-constant
-// literals on other variables: "-g l 0" for each literal l, then "g -l1 -l2 0", formed in
-// one go from digits formed before (copied as 16-byte blocks).
-void writeAndDefinition(QdimacsWriter& writer, const QdimacsWriter::Digits& gate,
-                        const QdimacsWriter::Digits* const* operands, const bool* negated,
-                        unsigned count) {
-  constexpr std::size_t kRoom = 192;  // three lines of three literals of at most 64 bytes
-  count = count < 2 ? 1 : 2;
-  char* p = writer.room(kRoom);
-  for (unsigned i = 0; i < count; ++i) {
-    *p++ = '-';
-    std::memcpy(p, gate.text, sizeof gate.text);
-    p += gate.length;
-    *p = ' ';
-    p[1] = '-';
-    p += negated[i] ? 2 : 1;
-    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
-    p += operands[i]->length;
-    std::memcpy(p, " 0\n", 4);
-    p += 3;
-  }
-  std::memcpy(p, gate.text, sizeof gate.text);
-  p += gate.length;
-  for (unsigned i = 0; i < count; ++i) {
-    *p = ' ';
-    p[1] = '-';
-    p += negated[i] ? 1 : 2;
-    std::memcpy(p, operands[i]->text, sizeof operands[i]->text);
-    p += operands[i]->length;
-  }
-  std::memcpy(p, " 0\n", 4);
-  writer.advanceTo(p + 3);
-}
-
 }  // namespace
 
 GateClauses gateClauses(const AigAnd& gate) {
@@ -254,15 +207,15 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
   const AigLiteral rhs0 = gate.rhs0;
   const AigLiteral rhs1 = gate.rhs1;
   if (isUsualGate(gate)) {
-    const QdimacsWriter::Digits* operands[2];
+    QdimacsWriter::Digits operands[2];
     bool negated[2];
     unsigned count = 0;
     if (rhs0 != kTrue) {
-      operands[count] = form(1);
+      operands[count] = *form(1);
       negated[count++] = (rhs0 & 1u) != 0;
     }
     if (rhs1 != kTrue) {
-      operands[count] = form(2);
+      operands[count] = *form(2);
       negated[count++] = (rhs1 & 1u) != 0;
     }
     writeAndDefinition(writer, *form(0), operands, negated, count);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -48,6 +50,51 @@ struct FormedVariable {
 };
 void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable first = {},
                       FormedVariable second = {});
+
+// The usual gate: no false operand, at least one that is not constant, operands that differ
+// from each other and lie over other variables than the gate's own. gateClauses gives it
+// "-g l 0" for each operand l that is not true, then "g -l1 -l2 0" (or "g -l 0"): no clause
+// repeats a literal, so the clauses take the shape writeAndDefinition forms in one go, and
+// their count and variables follow from the operands alone.
+inline bool isUsualGate(const AigAnd& gate) {
+  constexpr AigLiteral kFalse = 0;
+  constexpr AigLiteral kTrue = 1;
+  const std::uint32_t variable = gate.lhs >> 1;
+  const AigLiteral rhs0 = gate.rhs0;
+  const AigLiteral rhs1 = gate.rhs1;
+  return rhs0 != kFalse && rhs1 != kFalse && rhs0 != rhs1 && (rhs0 >> 1) != variable &&
+         (rhs1 >> 1) != variable && (rhs0 != kTrue || rhs1 != kTrue);
+}
+
+// The clauses of a usual gate g over count (1 or 2) operands that are not true, given as
+// their variables' digits and signs: "-g l 0" for each, then "g -l1 -l2 0" (the same bytes
+// as writeGateClauses), formed in one go.
+inline void writeAndDefinition(QdimacsWriter& writer, const QdimacsWriter::Digits& gate,
+                               const QdimacsWriter::Digits* operands, const bool* negated,
+                               unsigned count) {
+  constexpr std::size_t kRoom = 192;  // three lines of three literals of at most 64 bytes
+  count = count < 2 ? 1 : 2;
+  char* p = writer.room(kRoom);
+  for (unsigned i = 0; i < count; ++i) {
+    *p++ = '-';
+    p = QdimacsWriter::put(p, gate);
+    *p = ' ';
+    p[1] = '-';
+    p += negated[i] ? 2 : 1;
+    p = QdimacsWriter::put(p, operands[i]);
+    std::memcpy(p, " 0\n", 4);
+    p += 3;
+  }
+  p = QdimacsWriter::put(p, gate);
+  for (unsigned i = 0; i < count; ++i) {
+    *p = ' ';
+    p[1] = '-';
+    p += negated[i] ? 1 : 2;
+    p = QdimacsWriter::put(p, operands[i]);
+  }
+  std::memcpy(p, " 0\n", 4);
+  writer.advanceTo(p + 3);
+}
 
 // How many clauses gateClauses gives for the gates together and the largest variable in them
 // (0 when none), without building them: what a header needs to know before the clauses are

@@ -154,10 +154,10 @@ void NegationGraph::writePiece(std::size_t piece, const Formula& input,
   const std::size_t firstGate = piece * kGatesPerPiece;
   const std::size_t endGate = std::min<std::size_t>(store_.andCount, firstGate + kGatesPerPiece);
   // Gates are numbered one after the other and mostly use the gate before: the digits of
-  // the last two gate variables are kept, and a gate's own are counted up from the last.
-  QdimacsWriter::Digits last[2];
-  FormedVariable previous;
-  FormedVariable current;
+  // the last gate variable are kept, and a gate's own are counted up from them. Digits are
+  // held in registers where the compiler can.
+  QdimacsWriter::Digits last;
+  std::uint32_t lastVariable = 0;  // none yet
   for (std::size_t i = firstGate; i < endGate; ++i) {
     const AigAnd& stored = store_.ands[i];
     // Numbering back keeps constants, signs and equalities, so the clauses of the gate
@@ -166,16 +166,33 @@ void NegationGraph::writePiece(std::size_t piece, const Formula& input,
         renumbered_ ? AigAnd{original(stored.lhs), original(stored.rhs0), original(stored.rhs1)}
                     : stored;
     const std::uint32_t variable = gate.lhs >> 1;
-    QdimacsWriter::Digits& slot = last[i % 2];
-    if (current.digits != nullptr && variable == current.variable + 1) {
-      slot = *current.digits;
-      QdimacsWriter::countUp(slot);
+    QdimacsWriter::Digits own = last;
+    if (lastVariable != 0 && variable == lastVariable + 1) {
+      QdimacsWriter::countUp(own);
     } else {
-      slot = QdimacsWriter::digitsOf(variable);
+      own = QdimacsWriter::digitsOf(variable);
     }
-    previous = current;
-    current = FormedVariable{variable, &slot};
-    writeGateClauses(gate, writer, current, previous);
+    if (isUsualGate(gate)) {
+      QdimacsWriter::Digits operands[2];
+      bool negated[2];
+      unsigned count = 0;
+      for (const AigLiteral operand : {gate.rhs0, gate.rhs1}) {
+        if (operand == 1) continue;  // true
+        const std::uint32_t operandVariable = operand >> 1;
+        operands[count] =
+            operandVariable == lastVariable ? last : QdimacsWriter::digitsOf(operandVariable);
+        negated[count++] = (operand & 1u) != 0;
+      }
+      writeAndDefinition(writer, own, operands, negated, count);
+    } else {
+      // Copies whose addresses are taken, so that own and last can stay in registers.
+      const QdimacsWriter::Digits ownDigits = own;
+      const QdimacsWriter::Digits lastDigits = last;
+      writeGateClauses(gate, writer, FormedVariable{variable, &ownDigits},
+                       FormedVariable{lastVariable, lastVariable != 0 ? &lastDigits : nullptr});
+    }
+    last = own;
+    lastVariable = variable;
   }
   if (endGate == store_.andCount) {
     const Literal unit = makeLiteral(n_, false);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "fuzz/checks.hpp"
+#include "negation/negation_graph.hpp"
 
 namespace ZEFI {
 namespace {
@@ -59,6 +60,26 @@ TEST(InvertFile, PiecesJoinedInOrderAreTheNegation) {
   std::remove(path.c_str());
   std::remove((std::string(directory) + "/f.inverted.qdimacs").c_str());
   rmdir(directory);
+}
+
+// Variables are formed as digits in words and counted up in place: every place where the
+// number of digits grows (9 to 10 up to 10^9, and the largest tens), in the fresh variables'
+// lines and in gates over the largest input variables, against the negation built the long way.
+TEST(WriteNegation, VariablesAcrossEveryNumberOfDigits) {
+  for (const std::uint32_t maxVar :
+       {5u, 95u, 995u, 9995u, 99995u, 999995u, 9999995u, 99999995u, 999999995u, 2147483600u}) {
+    const std::string m = std::to_string(maxVar);
+    const std::string text = "p cnf " + m + " 3\ne 1 " + m + " 0\na 2 0\n1 -2 " + m + " 0\n-" + m +
+                             " 2 0\n" + std::to_string(maxVar - 1) + " -1 0\n";
+    Formula expectedInput;
+    Formula input;
+    std::istringstream first(text);
+    std::istringstream second(text);
+    ASSERT_TRUE(expectedInput.readQdimacs(first) && input.readQdimacs(second)) << text;
+    std::ostringstream negation;
+    ASSERT_TRUE(writeNegation(input, negation));
+    EXPECT_EQ(negation.str(), fuzz::negationThroughFormula(expectedInput)) << text;
+  }
 }
 
 }  // namespace
