@@ -142,7 +142,12 @@ void readInput(Formula& input, const std::string& fileName) {
   // descriptor or decompresses into.
   InputBuffer buffer(fd);
   std::istream in(&buffer);
-  const bool read = buffer.error().empty() && input.readQdimacs(in);
+  // A large plain file's clauses are read in two parts where a second core can take one.
+  const Formula::ThreadStarter helper = [](std::function<void()> work) {
+    return severalCores() ? startThreadWithout("zefi-read", cleanupSignals(), std::move(work))
+                          : std::thread();
+  };
+  const bool read = buffer.error().empty() && input.readQdimacs(in, helper);
   // Damaged compressed input is reported as such, also where the reader stopped early at
   // text that the damage garbled, before the library could tell.
   if (!read) buffer.drain();

@@ -78,7 +78,11 @@ class ClauseArray {
     return {literals_.data() + first, ends_[i] - first};
   }
 
+  Literal literal(std::size_t i) const { return literals_[i]; }  // of all, in order
+
   void append(std::span<const Literal> literals);
+  // Appends every clause of other, in order.
+  void appendAll(const ClauseArray& other);
   void append(const Clause& clause) { append(clause.literals()); }
   void append(std::initializer_list<Literal> literals) {
     append(std::span<const Literal>(literals.begin(), literals.size()));

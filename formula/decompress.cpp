@@ -354,7 +354,50 @@ std::size_t InputBuffer::fill(char* destination, std::size_t count) {
   return got;
 }
 
+namespace {
+
+// The bytes of a file from an offset to its end, read with pread, so that another buffer
+// may read the same descriptor's bytes before them at the same time.
+class FileRange final : public std::streambuf {
+ public:
+  FileRange(int fd, std::int64_t offset) : fd_(fd), offset_(offset) {}
+
+ protected:
+  std::streamsize xsgetn(char* destination, std::streamsize count) override {
+    std::streamsize got = 0;
+    while (got < count && !ended_) {
+      const ssize_t result = ::pread(fd_, destination + got, static_cast<std::size_t>(count - got),
+                                     static_cast<off_t>(offset_));
+      if (result > 0) {
+        got += result;
+        offset_ += result;
+      } else if (result == 0 || errno != EINTR) {
+        ended_ = true;  // as for the first part: a read error ends the input
+      }
+    }
+    return got;
+  }
+  int_type underflow() override { return traits_type::eof(); }  // block reads only
+
+ private:
+  int fd_;
+  std::int64_t offset_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<std::streambuf> InputBuffer::openFrom(std::int64_t offset) const {
+  if (compression_ != Compression::Plain || fileSize_ < 0 || offset < position()) return nullptr;
+  return std::make_unique<FileRange>(fd_, offset);
+}
+
 std::size_t InputBuffer::readPlain(char* destination, std::size_t count) {
+  if (end_ >= 0) {
+    const std::int64_t left =
+        std::max<std::int64_t>(0, end_ - (startOffset_ + static_cast<std::int64_t>(delivered_)));
+    count = std::min(count, static_cast<std::size_t>(left));
+  }
   std::size_t got = std::min(count, stagedEnd_ - stagedBegin_);
   std::memcpy(destination, staged_.get() + stagedBegin_, got);
   stagedBegin_ += got;

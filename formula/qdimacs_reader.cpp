@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -8,8 +9,10 @@
 #include <new>
 #include <stdexcept>
 #include <streambuf>
+#include <thread>
 #include <vector>
 
+#include "formula/decompress.hpp"
 #include "formula/formula.hpp"
 #include "formula/literal_set.hpp"
 
@@ -65,6 +68,7 @@ class Scanner {
   explicit Scanner(std::streambuf& source) : source_(source), buffer_(new char[kBlockSize]) {}
 
   bool hitEnd() const { return eof_; }
+  std::streambuf& source() const { return source_; }
   std::uint64_t consumed() const {
     return consumedBefore_ + static_cast<std::uint64_t>(cur_ - begin_);
   }
@@ -182,6 +186,18 @@ class Scanner {
     return true;
   }
 
+  // Skips the bytes before the first white space, where the input starts in the middle of a
+  // token: true with their count, false when the first block holds no white space.
+  bool skipToSpace(std::uint64_t& skipped) {
+    if (cur_ == end_ && !refill()) return false;
+    const char* cur = cur_;
+    while (cur != end_ && !kSpace[static_cast<unsigned char>(*cur)]) ++cur;
+    if (cur == end_) return false;
+    skipped = static_cast<std::uint64_t>(cur - cur_);
+    cur_ = cur;
+    return true;
+  }
+
   // Skips everything up to and including the next newline (or to the end of the input),
   // a block at a time: a comment line of any length costs no memory.
   void skipLine() {
@@ -234,6 +250,118 @@ std::uint32_t unsignedValue(const Token& token) {
   return token.negative ? 0u - value : value;
 }
 
+// The clause being read: its literals in order, each once, found by a scan while the clause
+// is short and by hashing once it is long.
+struct OpenClause {
+  std::vector<Literal> literals;
+  LiteralSet seen;
+  bool hashed = false;
+
+  void add(Literal literal) {
+    bool fresh;
+    if (hashed) {
+      fresh = seen.insert(literal);
+    } else {
+      fresh = std::find(literals.begin(), literals.end(), literal) == literals.end();
+      if (fresh && literals.size() >= kScanLimit) {
+        seen.reset(literals.size() * 2);
+        for (Literal l : literals) seen.insert(l);
+        seen.insert(literal);
+        hashed = true;
+      }
+    }
+    if (fresh) literals.push_back(literal);
+  }
+  void clear() {
+    literals.clear();
+    hashed = false;
+  }
+};
+
+// How reading a part of the clause section ended: at the end of its input, at a token that
+// is no literal, or because its result is no longer wanted.
+enum class PartEnd { Input, Bogus, Abandoned };
+
+// The clauses of a part of the clause section, read into an array. A part that starts in
+// the middle (inHead) keeps the literals before its first 0 apart: they belong to the clause
+// the part before leaves open.
+struct ClausePart {
+  ClausePart(Scanner& scanner, ClauseArray& clauses) : scanner(scanner), clauses(clauses) {}
+
+  Scanner& scanner;
+  ClauseArray& clauses;
+  Token token;  // the next token, when tokenRead
+  bool tokenRead = false;
+  std::uint32_t maxVar = 0;
+  OpenClause current;
+  bool inHead = false;
+  std::vector<Literal> head;
+  bool headEnded = false;  // a 0 closed the head
+  const std::atomic<bool>* abandon = nullptr;
+
+  // Reads to the end of the input; onVariable sees the variable of every literal, in order.
+  template <class OnVariable>
+  PartEnd read(OnVariable&& onVariable) {
+    for (;;) {
+      std::uint32_t variable;
+      bool negative;
+      if (tokenRead || !scanner.nextShortNumber(variable, negative)) {
+        if (!tokenRead) scanner.next(token);
+        tokenRead = false;
+        if (!token.present) return PartEnd::Input;
+        // -2147483648 is a signed value, but its variable does not fit a literal.
+        if (token.overflow || token.value > maxVariableIndex) return PartEnd::Bogus;
+        variable = static_cast<std::uint32_t>(token.value);
+        negative = token.negative;
+      }
+      if (variable == 0) {
+        if (inHead) {
+          inHead = false;
+          headEnded = true;
+        } else {
+          clauses.append(current.literals);
+          current.clear();
+        }
+        if (abandon != nullptr && abandon->load(std::memory_order_relaxed)) {
+          return PartEnd::Abandoned;
+        }
+        continue;
+      }
+      const Literal literal = makeLiteral(variable, negative);
+      if (inHead) {
+        head.push_back(literal);
+      } else {
+        current.add(literal);
+      }
+      if (variable > maxVar) maxVar = variable;
+      onVariable(variable);
+    }
+  }
+};
+
+// The second part of a split clause section and the thread that reads it.
+struct SecondPart {
+  InputBuffer* split = nullptr;  // the first part's input, to end where this part starts
+  std::unique_ptr<std::streambuf> source;
+  std::unique_ptr<Scanner> scanner;
+  ClauseArray clauses;
+  std::unique_ptr<ClausePart> part;
+  std::int64_t start = 0;
+  std::atomic<bool> abandon = false;
+  PartEnd end = PartEnd::Input;
+  std::thread thread;
+
+  void read() {
+    end = part->read([](std::uint32_t) {});
+  }
+  ~SecondPart() {
+    if (thread.joinable()) {
+      abandon = true;
+      thread.join();
+    }
+  }
+};
+
 struct Reader {
   Formula& formula;
   Scanner scanner;
@@ -263,7 +391,8 @@ struct Reader {
     }
   }
 
-  bool read(std::int64_t totalBytes) {
+  bool read(std::int64_t start, std::int64_t totalBytes, const Formula::ThreadStarter& helper,
+            std::int64_t splitBytes) {
     scanner.next(token);
     while (token.keyword == Keyword::C) {
       scanner.skipLine();
@@ -302,7 +431,7 @@ struct Reader {
       }
       scanner.next(token);
     }
-    return readMatrix();
+    return readMatrix(start, totalBytes, helper, splitBytes);
   }
 
   // Variables of the matrix wait here for their quantifier lookup. The lookup of a
@@ -342,71 +471,97 @@ struct Reader {
     }
   }
 
-  bool readMatrix() {
-    const bool ok = readClauses();
+  bool readMatrix(std::int64_t start, std::int64_t totalBytes, const Formula::ThreadStarter& helper,
+                  std::int64_t splitBytes) {
+    ClausePart first(scanner, formula.clauses);
+    first.token = token;
+    first.tokenRead = true;
+    first.maxVar = formula.maxVar;
+    SecondPart second;
+    bool split = helper && splitAt(start, totalBytes, splitBytes, second);
+    if (split) {
+      second.split->endAt(second.start);
+      second.thread = helper([&second] { second.read(); });
+      if (!second.thread.joinable()) {  // read alone after all
+        second.split->endAt(-1);
+        split = false;
+      }
+    }
+    const PartEnd end = first.read([this](std::uint32_t variable) { queueLookUp(variable); });
+    formula.maxVar = first.maxVar;
+    bool ok = end == PartEnd::Input;
+    if (split) {
+      // A first part cut short (by a read error, or a file that shrank) is where the input
+      // ended, as it would have been for a reader alone.
+      const bool whole =
+          ok && start + static_cast<std::int64_t>(scanner.consumed()) == second.start;
+      if (!whole) second.abandon = true;
+      second.thread.join();
+      if (whole) ok = joinSecond(first, second);
+    }
     drainLookUps();
-    return ok;
+    if (!ok || !first.current.literals.empty()) return fail("QBF File: Bogus clause.");
+    return true;
   }
 
-  bool readClauses() {
-    std::vector<Literal> current;
-    LiteralSet seen;  // the current clause's literals, once it is too long to scan
-    bool hashed = false;
-    bool tokenRead = true;  // the token after the prefix is at hand already
-    for (;;) {
-      std::uint32_t variable;
-      bool negative;
-      if (tokenRead || !scanner.nextShortNumber(variable, negative)) {
-        if (!tokenRead) scanner.next(token);
-        tokenRead = false;
-        if (!token.present) {
-          if (!current.empty()) return fail("QBF File: Bogus clause.");
-          return true;
-        }
-        // -2147483648 is a signed value, but its variable does not fit a literal.
-        if (token.overflow || token.value > maxVariableIndex) {
-          return fail("QBF File: Bogus clause.");
-        }
-        variable = static_cast<std::uint32_t>(token.value);
-        negative = token.negative;
-      }
-      if (variable == 0) {
-        formula.clauses.append(current);
-        current.clear();
-        hashed = false;
-        continue;
-      }
-      const Literal literal = makeLiteral(variable, negative);
-      bool fresh;
-      if (hashed) {
-        fresh = seen.insert(literal);
-      } else {
-        fresh = std::find(current.begin(), current.end(), literal) == current.end();
-        if (fresh && current.size() >= kScanLimit) {
-          seen.reset(current.size() * 2);
-          for (Literal l : current) seen.insert(l);
-          seen.insert(literal);
-          hashed = true;
-        }
-      }
-      if (fresh) current.push_back(literal);
-      if (variable > formula.maxVar) formula.maxVar = variable;
-      queueLookUp(variable);
+  // The clause section from here to the end of a plain file of some size, cut in two at
+  // white space near its middle: the second part is read into second.
+  bool splitAt(std::int64_t start, std::int64_t totalBytes, std::int64_t splitBytes,
+               SecondPart& second) {
+    auto* const input = dynamic_cast<InputBuffer*>(&scanner.source());
+    if (input == nullptr || totalBytes < 0) return false;
+    const std::int64_t here = start + static_cast<std::int64_t>(scanner.consumed());
+    const std::int64_t left = start + totalBytes - here;
+    if (left < splitBytes) return false;
+    const std::int64_t middle = here + left / 2;
+    second.source = input->openFrom(middle);
+    if (second.source == nullptr) return false;
+    second.scanner = std::make_unique<Scanner>(*second.source);
+    std::uint64_t skipped = 0;
+    if (!second.scanner->skipToSpace(skipped)) return false;
+    second.start = middle + static_cast<std::int64_t>(skipped);
+    second.split = input;
+    second.part = std::make_unique<ClausePart>(*second.scanner, second.clauses);
+    second.part->inHead = true;
+    second.part->abandon = &second.abandon;
+    return true;
+  }
+
+  // Continues the first part's open clause with the literals the second part read before its
+  // first 0, then takes its clauses; false when the second part met a bogus clause.
+  bool joinSecond(ClausePart& first, SecondPart& second) {
+    ClausePart& part = *second.part;
+    for (const Literal literal : part.head) {
+      first.current.add(literal);
+      queueLookUp(variableOf(literal));
     }
+    formula.maxVar = std::max(formula.maxVar, part.maxVar);
+    if (!part.headEnded) return second.end == PartEnd::Input;
+    formula.clauses.append(first.current.literals);
+    first.current.clear();
+    const std::size_t from = formula.clauses.literalCount();
+    formula.clauses.appendAll(second.clauses);
+    second.clauses = ClauseArray();
+    const std::size_t to = formula.clauses.literalCount();
+    for (std::size_t i = from; i < to; ++i) queueLookUp(variableOf(formula.clauses.literal(i)));
+    // The second part's own open clause is the one at the end of the input.
+    first.current = std::move(part.current);
+    return second.end == PartEnd::Input;
   }
 };
 
 }  // namespace
 
-bool Formula::readQdimacs(std::istream& in) {
+bool Formula::readQdimacs(std::istream& in, const ThreadStarter& helper, std::int64_t splitBytes) {
   std::streambuf* source = in.rdbuf();
   if (in.fail() || source == nullptr) {
     error = "QBF File not open.";
     return false;
   }
+  const std::int64_t start = source->pubseekoff(0, std::ios::cur, std::ios::in);
   const std::int64_t totalBytes = remainingBytes(*source);
   Reader reader{*this, Scanner(*source), Token()};
-  const bool ok = reader.read(totalBytes);
+  const bool ok = reader.read(start, totalBytes, helper, splitBytes);
   // Like formatted extraction, a read that ran into the end of the input leaves the stream
   // at its end.
   if (reader.scanner.hitEnd()) {

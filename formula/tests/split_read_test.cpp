@@ -1,0 +1,110 @@
+// The clause section read in two parts at once gives what one reader gives, wherever the
+// cut falls: inside a token, a clause, the clause left open by the first part, before a
+// bogus token, near the end; free variables keep the order of their first occurrence.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <istream>
+#include <random>
+#include <string>
+
+#include "formula/decompress.hpp"
+#include "formula/formula.hpp"
+
+namespace ZEFI {
+namespace {
+
+struct Read {
+  bool ok;
+  Formula formula;
+  bool split = false;  // the helper was asked for a thread
+};
+
+Read readFile(const std::string& path, bool twoParts) {
+  Read result{false, Formula()};
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0);
+  {
+    InputBuffer buffer(fd);
+    std::istream in(&buffer);
+    const Formula::ThreadStarter helper = [&result](std::function<void()> work) {
+      result.split = true;
+      return std::thread(std::move(work));
+    };
+    result.ok = result.formula.readQdimacs(in, twoParts ? helper : Formula::ThreadStarter(), 0);
+  }
+  ::close(fd);
+  return result;
+}
+
+// Random clause text: literals over 1..30 with repeats and complements, zeros, and now and
+// then a long token (leading zeros), a token that is no literal, or a comment line.
+std::string randomClauses(std::mt19937& rng, int tokens, bool hostile) {
+  std::string text;
+  for (int i = 0; i < tokens; ++i) {
+    const unsigned pick = rng() % 100;
+    if (pick < 20) {
+      text += "0";
+    } else if (hostile && pick < 22) {
+      text += std::string(3000, '0') + std::to_string(1 + rng() % 30);
+    } else if (hostile && pick == 22) {
+      text += rng() % 2 ? "4294967296" : "2147483648";
+    } else if (hostile && pick == 23) {
+      text += "c x 5";
+    } else {
+      text += (rng() % 2 ? "-" : "") + std::to_string(1 + rng() % 30);
+    }
+    text += rng() % 4 == 0 ? "\n" : " ";
+  }
+  return text;
+}
+
+TEST(SplitRead, SameFormulaWhereverTheCutFalls) {
+  char path[] = "/tmp/zefi-split-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  std::mt19937 rng(11);
+  int splits = 0;
+  for (int round = 0; round < 120; ++round) {
+    const bool hostile = round % 3 == 0;
+    // Variables 1..10 quantified, the others free.
+    std::string head = "p cnf 12 40\ne 1 2 3 0\na 4 5 6 7 0\ne 8 9 10 0\n1 ";
+    const std::string before = randomClauses(rng, 30, false);
+    const std::string middle = randomClauses(rng, 40, hostile);
+    std::string end = randomClauses(rng, 20, hostile);
+    if (round % 4 != 1) end += " 0\n";  // else the last clause may stay open
+    // The cut is half way from the token after the prefix to the end: padding puts it at a
+    // chosen byte of the middle text (past the first part's first block).
+    const std::size_t here = head.size();
+    const std::size_t firstPad = (std::size_t{3} << 19) + rng() % 4096;
+    const std::size_t middleAt = here + firstPad + before.size();
+    const std::size_t cut = middleAt + rng() % middle.size();
+    const std::size_t total = here + 2 * (cut - here);
+    const std::size_t secondPad = total - middleAt - middle.size() - end.size();
+    std::string text = head + std::string(firstPad, ' ') + before + middle +
+                       std::string(secondPad - 1, ' ') + "\n" + end;
+    std::ofstream(path, std::ios::binary) << text;
+
+    const Read alone = readFile(path, false);
+    const Read parts = readFile(path, true);
+    splits += parts.split ? 1 : 0;
+    const std::string where =
+        "round " + std::to_string(round) + ", cut at \"" + text.substr(cut - 20, 40) + "\"";
+    ASSERT_EQ(parts.ok, alone.ok) << where;
+    EXPECT_EQ(parts.formula.error, alone.formula.error) << where;
+    if (!alone.ok) continue;
+    EXPECT_TRUE(parts.formula.clauses == alone.formula.clauses) << where;
+    EXPECT_EQ(parts.formula.maxVar, alone.formula.maxVar) << where;
+    EXPECT_TRUE(parts.formula.prefix == alone.formula.prefix) << where;
+  }
+  // Every round cut the clause section (the cut never fell into a token too long to skip).
+  EXPECT_EQ(splits, 120);
+  std::remove(path);
+}
+
+}  // namespace
+}  // namespace ZEFI
