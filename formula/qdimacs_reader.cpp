@@ -373,20 +373,25 @@ struct Reader {
   }
 
   void reserve(std::uint32_t announced, std::int64_t totalBytes) {
-    // Every clause takes at least two bytes ("0" and a separator), so the input cannot hold
-    // more clauses than half its remaining bytes, whatever the header announces.
-    std::uint64_t room = announced;
+    // Every clause takes at least two bytes ("0" and a separator), and so does every variable
+    // of the prefix, so the input cannot hold more of either than half its remaining bytes,
+    // whatever the header announces.
+    std::uint64_t bound = kBlindReserve;
     if (totalBytes >= 0) {
       const auto total = static_cast<std::uint64_t>(totalBytes);
       const std::uint64_t left = total > scanner.consumed() ? total - scanner.consumed() : 0;
-      room = std::min(room, left / 2 + 1);
-    } else {
-      room = std::min(room, kBlindReserve);
+      bound = left / 2 + 1;
     }
+    const std::uint64_t clauses = std::min<std::uint64_t>(announced, bound);
+    const std::uint64_t variables = std::min<std::uint64_t>(formula.maxVar, bound);
     try {
-      formula.clauses.reserve(static_cast<std::size_t>(room), 0);
+      // Arrays that fill at once grow without moving (and touching fresh memory twice).
+      formula.prefix.reserve(static_cast<std::size_t>(variables));
+      formula.quantifierOf.reserve(static_cast<std::uint32_t>(variables));
+      formula.positionOf.reserve(static_cast<std::uint32_t>(variables));
+      formula.clauses.reserve(static_cast<std::size_t>(clauses), 0);
     } catch (const std::bad_alloc&) {
-      // A hint only: the array grows as clauses arrive.
+      // A hint only: the arrays grow as the input arrives.
     } catch (const std::length_error&) {
     }
   }
@@ -416,12 +421,18 @@ struct Reader {
     while (token.keyword == Keyword::E || token.keyword == Keyword::A) {
       const QuantifierKind kind = token.keyword == Keyword::E ? Exists : Forall;
       for (;;) {
-        scanner.next(token);
-        // A line cut off by the end of the input has lost its terminating 0.
-        if (!token.present || token.overflow) {
-          return fail("QBF File: Invalid quantification sequence.");
+        std::uint32_t variable;
+        bool negative;
+        if (scanner.nextShortNumber(variable, negative)) {
+          variable = negative ? 0u - variable : variable;  // as unsignedValue converts
+        } else {
+          scanner.next(token);
+          // A line cut off by the end of the input has lost its terminating 0.
+          if (!token.present || token.overflow) {
+            return fail("QBF File: Invalid quantification sequence.");
+          }
+          variable = unsignedValue(token);
         }
-        const std::uint32_t variable = unsignedValue(token);
         if (variable == 0) break;
         if (variable > maxVariableIndex) return fail("QBF File: Invalid quantification sequence.");
         formula.quantifierOf[variable] = Quantification{kind, variable};
