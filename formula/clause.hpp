@@ -78,10 +78,14 @@ class ClauseArray {
     return {literals_.data() + first, ends_[i] - first};
   }
 
-  Literal literal(std::size_t i) const { return literals_[i]; }  // of all, in order
+  // The literals from position first (of all, in order) to the end.
+  std::span<const Literal> literalsFrom(std::size_t first) const {
+    return {literals_.data() + first, literals_.size() - first};
+  }
 
   void append(std::span<const Literal> literals);
-  // Appends every clause of other, in order.
+  // Appends every clause of other, in order (and literals pushed after its last clause, which
+  // stay open at the end).
   void appendAll(const ClauseArray& other);
   void append(const Clause& clause) { append(clause.literals()); }
   void append(std::initializer_list<Literal> literals) {

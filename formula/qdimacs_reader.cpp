@@ -250,31 +250,92 @@ std::uint32_t unsignedValue(const Token& token) {
   return token.negative ? 0u - value : value;
 }
 
-// The clause being read: its literals in order, each once, found by a scan while the clause
-// is short and by hashing once it is long.
+// The clause being read, formed in place at the end of the array it goes to: its literals
+// in order, each once, found by a scan while the clause is short and by hashing once it is
+// long.
 struct OpenClause {
-  std::vector<Literal> literals;
+  explicit OpenClause(ClauseArray& clauses) : clauses(clauses), start(clauses.literalCount()) {}
+
+  ClauseArray& clauses;
+  std::size_t start;  // where its literals begin in the array
   LiteralSet seen;
   bool hashed = false;
 
+  bool empty() const { return clauses.literalCount() == start; }
   void add(Literal literal) {
-    bool fresh;
     if (hashed) {
-      fresh = seen.insert(literal);
-    } else {
-      fresh = std::find(literals.begin(), literals.end(), literal) == literals.end();
-      if (fresh && literals.size() >= kScanLimit) {
-        seen.reset(literals.size() * 2);
-        for (Literal l : literals) seen.insert(l);
-        seen.insert(literal);
-        hashed = true;
-      }
+      if (seen.insert(literal)) clauses.pushLiteral(literal);
+      return;
     }
-    if (fresh) literals.push_back(literal);
+    const std::span<const Literal> literals = clauses.literalsFrom(start);
+    if (std::find(literals.begin(), literals.end(), literal) != literals.end()) return;
+    if (literals.size() >= kScanLimit) {
+      seen.reset(literals.size() * 2);
+      for (const Literal l : literals) seen.insert(l);
+      seen.insert(literal);
+      hashed = true;
+    }
+    clauses.pushLiteral(literal);
   }
-  void clear() {
-    literals.clear();
+  void close() {
+    clauses.closeClause();
+    start = clauses.literalCount();
     hashed = false;
+  }
+};
+
+// Variables of the matrix wait here for their quantifier lookup. The lookup of a variable is
+// prefetched when it enters and done when it leaves, some literals later, so that the cache
+// misses of a large prefix map overlap. First come, first served: free variables still join
+// the prefix in the order of their first occurrence.
+class LookupQueue {
+ public:
+  template <class LookUp>
+  void push(const VariableMap<Quantification>& map, std::uint32_t variable, const LookUp& lookUp) {
+    map.prefetch(variable);
+    if (count_ == kPending) {
+      lookUp(pending_[head_]);
+      pending_[head_] = variable;
+      head_ = (head_ + 1) % kPending;
+    } else {
+      pending_[(head_ + count_++) % kPending] = variable;
+    }
+  }
+  template <class LookUp>
+  void drain(const LookUp& lookUp) {
+    for (; count_ > 0; --count_) {
+      lookUp(pending_[head_]);
+      head_ = (head_ + 1) % kPending;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kPending = 32;
+  std::uint32_t pending_[kPending] = {};
+  std::size_t head_ = 0;
+  std::size_t count_ = 0;
+};
+
+// The variables of a part of the clause section that the prefix does not quantify, in the
+// order of their first occurrence, found without changing the prefix maps.
+struct FreeVariables {
+  explicit FreeVariables(const VariableMap<Quantification>& quantified) : quantified(quantified) {}
+
+  const VariableMap<Quantification>& quantified;
+  VariableMap<bool> met;
+  std::vector<std::uint32_t> order;
+  LookupQueue lookups;
+
+  void check(std::uint32_t variable) {
+    if (quantified.find(variable) == nullptr && met.tryEmplace(variable).second) {
+      order.push_back(variable);
+    }
+  }
+  void note(std::uint32_t variable) {
+    lookups.push(quantified, variable, [this](std::uint32_t v) { check(v); });
+  }
+  void finish() {
+    lookups.drain([this](std::uint32_t v) { check(v); });
   }
 };
 
@@ -286,7 +347,8 @@ enum class PartEnd { Input, Bogus, Abandoned };
 // the middle (inHead) keeps the literals before its first 0 apart: they belong to the clause
 // the part before leaves open.
 struct ClausePart {
-  ClausePart(Scanner& scanner, ClauseArray& clauses) : scanner(scanner), clauses(clauses) {}
+  ClausePart(Scanner& scanner, ClauseArray& clauses)
+      : scanner(scanner), clauses(clauses), current(clauses) {}
 
   Scanner& scanner;
   ClauseArray& clauses;
@@ -319,8 +381,7 @@ struct ClausePart {
           inHead = false;
           headEnded = true;
         } else {
-          clauses.append(current.literals);
-          current.clear();
+          current.close();
         }
         if (abandon != nullptr && abandon->load(std::memory_order_relaxed)) {
           return PartEnd::Abandoned;
@@ -341,6 +402,8 @@ struct ClausePart {
 
 // The second part of a split clause section and the thread that reads it.
 struct SecondPart {
+  explicit SecondPart(const VariableMap<Quantification>& quantified) : free(quantified) {}
+
   InputBuffer* split = nullptr;  // the first part's input, to end where this part starts
   std::unique_ptr<std::streambuf> source;
   std::unique_ptr<Scanner> scanner;
@@ -349,10 +412,12 @@ struct SecondPart {
   std::int64_t start = 0;
   std::atomic<bool> abandon = false;
   PartEnd end = PartEnd::Input;
+  FreeVariables free;
   std::thread thread;
 
   void read() {
-    end = part->read([](std::uint32_t) {});
+    end = part->read([this](std::uint32_t variable) { free.note(variable); });
+    free.finish();
   }
   ~SecondPart() {
     if (thread.joinable()) {
@@ -445,14 +510,7 @@ struct Reader {
     return readMatrix(start, totalBytes, helper, splitBytes);
   }
 
-  // Variables of the matrix wait here for their quantifier lookup. The lookup of a
-  // variable is prefetched when it enters and done when it leaves, some literals later, so
-  // the cache misses of a large prefix map overlap. First come, first served: free
-  // variables still join the prefix in the order of their first occurrence.
-  static constexpr std::size_t kPending = 32;
-  std::uint32_t pending[kPending] = {};
-  std::size_t pendingHead = 0;
-  std::size_t pendingCount = 0;
+  LookupQueue lookups;
 
   void lookUp(std::uint32_t variable) {
     auto [quantification, inserted] = formula.quantifierOf.tryEmplace(variable);
@@ -464,31 +522,13 @@ struct Reader {
     }
   }
 
-  void queueLookUp(std::uint32_t variable) {
-    formula.quantifierOf.prefetch(variable);
-    if (pendingCount == kPending) {
-      lookUp(pending[pendingHead]);
-      pending[pendingHead] = variable;
-      pendingHead = (pendingHead + 1) % kPending;
-    } else {
-      pending[(pendingHead + pendingCount++) % kPending] = variable;
-    }
-  }
-
-  void drainLookUps() {
-    for (; pendingCount > 0; --pendingCount) {
-      lookUp(pending[pendingHead]);
-      pendingHead = (pendingHead + 1) % kPending;
-    }
-  }
-
   bool readMatrix(std::int64_t start, std::int64_t totalBytes, const Formula::ThreadStarter& helper,
                   std::int64_t splitBytes) {
     ClausePart first(scanner, formula.clauses);
     first.token = token;
     first.tokenRead = true;
     first.maxVar = formula.maxVar;
-    SecondPart second;
+    SecondPart second(formula.quantifierOf);
     bool split = helper && splitAt(start, totalBytes, splitBytes, second);
     if (split) {
       second.split->endAt(second.start);
@@ -498,20 +538,34 @@ struct Reader {
         split = false;
       }
     }
-    const PartEnd end = first.read([this](std::uint32_t variable) { queueLookUp(variable); });
-    formula.maxVar = first.maxVar;
-    bool ok = end == PartEnd::Input;
-    if (split) {
+    bool ok;
+    if (!split) {
+      const auto lookUpNow = [this](std::uint32_t variable) { lookUp(variable); };
+      ok = first.read([&](std::uint32_t variable) {
+        lookups.push(formula.quantifierOf, variable, lookUpNow);
+      }) == PartEnd::Input;
+      lookups.drain(lookUpNow);
+      formula.maxVar = first.maxVar;
+    } else {
+      // While the second part is read, the prefix maps are only read: each part notes the
+      // variables they lack, which join the prefix afterwards, the first part's first.
+      FreeVariables free(formula.quantifierOf);
+      ok = first.read([&free](std::uint32_t variable) { free.note(variable); }) == PartEnd::Input;
+      free.finish();
+      formula.maxVar = first.maxVar;
       // A first part cut short (by a read error, or a file that shrank) is where the input
       // ended, as it would have been for a reader alone.
       const bool whole =
           ok && start + static_cast<std::int64_t>(scanner.consumed()) == second.start;
       if (!whole) second.abandon = true;
       second.thread.join();
-      if (whole) ok = joinSecond(first, second);
+      for (const std::uint32_t variable : free.order) lookUp(variable);
+      if (whole) {
+        ok = joinSecond(first, second);
+        for (const std::uint32_t variable : second.free.order) lookUp(variable);
+      }
     }
-    drainLookUps();
-    if (!ok || !first.current.literals.empty()) return fail("QBF File: Bogus clause.");
+    if (!ok || !first.current.empty()) return fail("QBF File: Bogus clause.");
     return true;
   }
 
@@ -542,21 +596,15 @@ struct Reader {
   // first 0, then takes its clauses; false when the second part met a bogus clause.
   bool joinSecond(ClausePart& first, SecondPart& second) {
     ClausePart& part = *second.part;
-    for (const Literal literal : part.head) {
-      first.current.add(literal);
-      queueLookUp(variableOf(literal));
-    }
+    for (const Literal literal : part.head) first.current.add(literal);
     formula.maxVar = std::max(formula.maxVar, part.maxVar);
     if (!part.headEnded) return second.end == PartEnd::Input;
-    formula.clauses.append(first.current.literals);
-    first.current.clear();
-    const std::size_t from = formula.clauses.literalCount();
+    first.current.close();
+    // The second part's own open clause (the one at the end of the input: only whether it
+    // is empty still matters) comes along.
+    first.current.start += part.current.start;
     formula.clauses.appendAll(second.clauses);
     second.clauses = ClauseArray();
-    const std::size_t to = formula.clauses.literalCount();
-    for (std::size_t i = from; i < to; ++i) queueLookUp(variableOf(formula.clauses.literal(i)));
-    // The second part's own open clause is the one at the end of the input.
-    first.current = std::move(part.current);
     return second.end == PartEnd::Input;
   }
 };
@@ -571,7 +619,7 @@ bool Formula::readQdimacs(std::istream& in, const ThreadStarter& helper, std::in
   }
   const std::int64_t start = source->pubseekoff(0, std::ios::cur, std::ios::in);
   const std::int64_t totalBytes = remainingBytes(*source);
-  Reader reader{*this, Scanner(*source), Token()};
+  Reader reader{*this, Scanner(*source), Token(), LookupQueue()};
   const bool ok = reader.read(start, totalBytes, helper, splitBytes);
   // Like formatted extraction, a read that ran into the end of the input leaves the stream
   // at its end.

@@ -1,6 +1,7 @@
 // A map from variable index to a small value, for the prefix lookups of a formula.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -33,7 +34,9 @@ class VariableMap {
   void prefetch(std::uint32_t variable) const;
   // Room in the array for the keys 1..variables, where it is to cover them: entries come in
   // without the array moving and touching fresh memory at every doubling. A hint only.
-  void reserve(std::uint32_t variables) { dense_.reserve(std::size_t{variables} + 1); }
+  void reserve(std::uint32_t variables) {
+    dense_.reserve(std::bit_ceil(std::size_t{variables} + 1));  // the array doubles
+  }
   std::size_t size() const { return size_; }
   void clear();
   std::vector<std::uint32_t> sortedKeys() const;  // ascending
