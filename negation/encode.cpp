@@ -38,13 +38,22 @@ constexpr std::uint32_t aigVariable(AigLiteral literal) {
 //
 // Sets that are not const are consumed: their memory goes back to the system as their
 // gates are built, and they are left empty.
+void countGateClauses(const AigAnd& gate, GateClauseSummary& summary);
+
 template <class Sets>
 std::uint32_t buildChains(AigStore& store, Sets& sets, bool conjunctive, AigLiteral defined,
-                          std::uint32_t next, std::atomic<std::uint32_t>* built) {
+                          std::uint32_t next, std::atomic<std::uint32_t>* built,
+                          GateClauseSummary* summary) {
   constexpr bool consume = !std::is_const_v<Sets>;
+  // Each gate is counted for the summary while it is at hand, instead of in a pass over the
+  // whole store afterwards.
+  const auto addAnd = [&store, summary](AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1) {
+    store.addAnd(lhs, rhs0, rhs1);
+    if (summary != nullptr) countGateClauses(AigAnd{lhs, rhs0, rhs1}, *summary);
+  };
   constexpr std::size_t kDiscardEvery = std::size_t{1} << 16;
   if (!conjunctive && sets.empty()) {
-    store.addAnd(defined, kFalse, kFalse);
+    addAnd(defined, kFalse, kFalse);
     return next;
   }
   const AigLiteral literalFlip = conjunctive ? 1u : 0u;
@@ -57,13 +66,13 @@ std::uint32_t buildChains(AigStore& store, Sets& sets, bool conjunctive, AigLite
       AigLiteral prev = kTrue;
       for (const Literal literal : set) {
         const AigLiteral gate = aigLiteral(next++);
-        store.addAnd(gate, prev, aigOf(literal) ^ literalFlip);
+        addAnd(gate, prev, aigOf(literal) ^ literalFlip);
         prev = gate;
       }
       complemented = prev ^ 1u;
     }
     const AigLiteral combined = aigLiteral(next++);
-    store.addAnd(combined, acc, complemented);
+    addAnd(combined, acc, complemented);
     acc = combined;
     if constexpr (consume) {
       if ((i + 1) % kDiscardEvery == 0) {
@@ -74,7 +83,7 @@ std::uint32_t buildChains(AigStore& store, Sets& sets, bool conjunctive, AigLite
   }
   if constexpr (consume) sets = Sets();
   const AigLiteral root = conjunctive ? acc : acc ^ 1u;
-  store.addAnd(defined, root, root);
+  addAnd(defined, root, root);
   return next;
 }
 
@@ -86,7 +95,7 @@ template <class Index>
 std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVariables,
                          std::span<const std::uint32_t> outputVariables,
                          std::uint32_t firstFreshVariable, AigStore& store,
-                         std::atomic<std::uint32_t>* built) {
+                         std::atomic<std::uint32_t>* built, GateClauseSummary* summary) {
   for (const std::uint32_t variable : inputVariables) {
     store.addInput(aigLiteral(variable), nullptr);
   }
@@ -95,10 +104,10 @@ std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVaria
     const AigLiteral defined = aigLiteral(variable);
     if (auto* clauses = index.findCnf(variable)) {
       store.addOutput(defined, nullptr);
-      next = buildChains(store, *clauses, true, defined, next, built);
+      next = buildChains(store, *clauses, true, defined, next, built, summary);
     } else if (auto* cubes = index.findDnf(variable)) {
       store.addOutput(defined, nullptr);
-      next = buildChains(store, *cubes, false, defined, next, built);
+      next = buildChains(store, *cubes, false, defined, next, built, summary);
     } else {
       // Nothing defines it: it stays a free input of the graph, constrained by no gate.
       store.addInput(defined, nullptr);
@@ -115,15 +124,18 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store) {
-  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, nullptr);
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, nullptr,
+                    nullptr);
 }
 
 std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store,
-                                   std::atomic<std::uint32_t>* built) {
-  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, built);
+                                   std::atomic<std::uint32_t>* built, GateClauseSummary* summary) {
+  if (summary != nullptr) *summary = GateClauseSummary();
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, built,
+                    summary);
 }
 
 namespace {
@@ -236,24 +248,30 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
   });
 }
 
+namespace {
+
+void countGateClauses(const AigAnd& gate, GateClauseSummary& summary) {
+  if (isUsualGate(gate)) {
+    summary.count += 1 + (gate.rhs0 != kTrue ? 1 : 0) + (gate.rhs1 != kTrue ? 1 : 0);
+    std::uint32_t largest = aigVariable(gate.lhs);
+    if (gate.rhs0 != kTrue) largest = std::max(largest, aigVariable(gate.rhs0));
+    if (gate.rhs1 != kTrue) largest = std::max(largest, aigVariable(gate.rhs1));
+    summary.largestVariable = std::max(summary.largestVariable, largest);
+    return;
+  }
+  forEachGateClause(gate, [&summary](const ShortClause& clause) {
+    ++summary.count;
+    for (unsigned i = 0; i < clause.size; ++i) {
+      summary.largestVariable = std::max(summary.largestVariable, variableOf(clause.literals[i]));
+    }
+  });
+}
+
+}  // namespace
+
 GateClauseSummary gateClauseSummary(std::span<const AigAnd> gates) {
   GateClauseSummary summary;
-  for (const AigAnd& gate : gates) {
-    if (isUsualGate(gate)) {
-      summary.count += 1 + (gate.rhs0 != kTrue ? 1 : 0) + (gate.rhs1 != kTrue ? 1 : 0);
-      std::uint32_t largest = aigVariable(gate.lhs);
-      if (gate.rhs0 != kTrue) largest = std::max(largest, aigVariable(gate.rhs0));
-      if (gate.rhs1 != kTrue) largest = std::max(largest, aigVariable(gate.rhs1));
-      summary.largestVariable = std::max(summary.largestVariable, largest);
-      continue;
-    }
-    forEachGateClause(gate, [&summary](const ShortClause& clause) {
-      ++summary.count;
-      for (unsigned i = 0; i < clause.size; ++i) {
-        summary.largestVariable = std::max(summary.largestVariable, variableOf(clause.literals[i]));
-      }
-    });
-  }
+  for (const AigAnd& gate : gates) countGateClauses(gate, summary);
   return summary;
 }
 

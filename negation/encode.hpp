@@ -16,6 +16,13 @@
 
 namespace ZEFI {
 
+// How many clauses gateClauses gives for some gates together and the largest variable in
+// them (0 when none).
+struct GateClauseSummary {
+  std::uint64_t count = 0;
+  std::uint32_t largestVariable = 0;
+};
+
 // Builds the graph: inputs, outputs and the gate chains of each output's definition.
 // Gate variables are numbered from firstFreshVariable upward; returns the counter after
 // the last gate (the next free variable). The store must be empty.
@@ -25,12 +32,14 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::uint32_t firstFreshVariable, AigStore& store);
 // The same, handing the memory of each definition back to the system as its gates are
 // built: the sets of index are left empty. built, when given, is set to the store's gate
-// count every so often while gates are added, and at the end.
+// count every so often while gates are added, and at the end; summary, when given, becomes
+// gateClauseSummary of the gates, counted as they are added.
 std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store,
-                                   std::atomic<std::uint32_t>* built = nullptr);
+                                   std::atomic<std::uint32_t>* built = nullptr,
+                                   GateClauseSummary* summary = nullptr);
 
 // The clauses of one gate, at most three of at most three literals each.
 struct GateClauses {
@@ -99,10 +108,6 @@ inline void writeAndDefinition(QdimacsWriter& writer, const QdimacsWriter::Digit
 // How many clauses gateClauses gives for the gates together and the largest variable in them
 // (0 when none), without building them: what a header needs to know before the clauses are
 // written.
-struct GateClauseSummary {
-  std::uint64_t count = 0;
-  std::uint32_t largestVariable = 0;
-};
 GateClauseSummary gateClauseSummary(std::span<const AigAnd> gates);
 
 // Builds the graph in a store of its own, runs the consistency check (a problem is printed

@@ -57,6 +57,7 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Gat
   // sized once instead of growing by doubling.
   const auto gates =
       static_cast<std::uint32_t>(input.clauses.literalCount() + input.clauses.size() + 1);
+  GateClauseSummary summary;
   {
     std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
     const auto inputCount = static_cast<std::uint32_t>(inputVariables.size());
@@ -84,10 +85,8 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Gat
     store_.reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
     if (filling != nullptr) filling->reserved(store_.ands, std::size_t{gates} * sizeof(AigAnd));
     buildDefinitionGraph(std::move(index), inputVariables, outputVariables, graphN_ + 1, store_,
-                         filling != nullptr ? &filling->built : nullptr);
+                         filling != nullptr ? &filling->built : nullptr, &summary);
   }
-  const GateClauseSummary summary =
-      gateClauseSummary(std::span<const AigAnd>(store_.ands, store_.andCount));
   clauseCount_ = summary.count;
   const std::uint32_t largest = summary.largestVariable;
   // Numbering back keeps the order of variables, so the largest stays the largest.
