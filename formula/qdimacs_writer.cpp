@@ -121,22 +121,6 @@ void QdimacsWriter::quantifier(QuantifierKind kind, std::uint32_t variable) {
   advanceTo(p + 3);
 }
 
-void QdimacsWriter::carry(Digits& digits) {
-  char text[17] = {};
-  std::memcpy(text, &digits.first, 8);
-  std::memcpy(text + 8, &digits.rest, 8);
-  std::uint32_t i = digits.length;
-  while (i > 0 && text[i - 1] == '9') text[--i] = '0';
-  if (i > 0) {
-    ++text[i - 1];
-  } else {  // all nines: a one and one more zero
-    text[0] = '1';
-    text[digits.length++] = '0';
-  }
-  std::memcpy(&digits.first, text, 8);
-  std::memcpy(&digits.rest, text + 8, 8);
-}
-
 namespace {
 
 // A quantifier line "k v 0" of at most 15 bytes, held as two words (the first byte lowest)

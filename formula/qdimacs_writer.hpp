@@ -68,19 +68,16 @@ class QdimacsWriter {
         variable == 0 ? 7 : static_cast<unsigned>(std::countr_zero(values)) / 8;
     return Digits{(values + kZeros) >> (8 * leading), 0, 8 - leading};
   }
-  // Turns the digits of v into those of v + 1.
-  static void countUp(Digits& digits) {
-    // Nine times in ten only the last digit changes.
-    const std::uint32_t last = digits.length - 1;
+  // The digits of variable, given those of variable - 1: only the last one changes, nine
+  // times in ten; else they are formed anew.
+  static Digits digitsAfter(const Digits& previous, std::uint32_t variable) {
+    const std::uint32_t last = previous.length - 1;
     const unsigned shift = 8 * (last % 8);
-    const std::uint64_t word = last < 8 ? digits.first : digits.rest;
-    if (((word >> shift) & 0xFF) == '9') {
-      carry(digits);
-    } else if (last < 8) {
-      digits.first += std::uint64_t{1} << shift;
-    } else {
-      digits.rest += std::uint64_t{1} << shift;
-    }
+    const std::uint64_t word = last < 8 ? previous.first : previous.rest;
+    if (((word >> shift) & 0xFF) == '9') return digitsOf(variable);
+    const std::uint64_t step = std::uint64_t{1} << shift;
+    return Digits{previous.first + (last < 8 ? step : 0), previous.rest + (last < 8 ? 0 : step),
+                  previous.length};
   }
   // The eight decimal digits of value (below 10^8, leading zeros included) as the values
   // 0-9 of the bytes of a word, the most significant digit in the lowest byte: two halves
@@ -111,7 +108,6 @@ class QdimacsWriter {
 
  private:
   static Digits tenDigits(std::uint32_t variable);  // from 10^8 on
-  static void carry(Digits& digits);                // countUp past a last nine
 
   // Hands the buffered text on; buffer_ may be another block afterwards.
   void drain();

@@ -219,18 +219,11 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
   const AigLiteral rhs0 = gate.rhs0;
   const AigLiteral rhs1 = gate.rhs1;
   if (isUsualGate(gate)) {
-    QdimacsWriter::Digits operands[2];
-    bool negated[2];
-    unsigned count = 0;
-    if (rhs0 != kTrue) {
-      operands[count] = *form(1);
-      negated[count++] = (rhs0 & 1u) != 0;
-    }
-    if (rhs1 != kTrue) {
-      operands[count] = *form(2);
-      negated[count++] = (rhs1 & 1u) != 0;
-    }
-    writeAndDefinition(writer, *form(0), operands, negated, count);
+    // The operands that are not true, in order: rhs0 is true only where rhs1 is not.
+    const bool two = rhs0 != kTrue && rhs1 != kTrue;
+    const bool firstIsRhs1 = rhs0 == kTrue;
+    writeAndDefinition(writer, *form(0), *form(firstIsRhs1 ? 2 : 1),
+                       (firstIsRhs1 ? rhs1 : rhs0) & 1u, *form(2), rhs1 & 1u, two);
     return;
   }
 

@@ -75,31 +75,39 @@ inline bool isUsualGate(const AigAnd& gate) {
          (rhs1 >> 1) != variable && (rhs0 != kTrue || rhs1 != kTrue);
 }
 
-// The clauses of a usual gate g over count (1 or 2) operands that are not true, given as
-// their variables' digits and signs: "-g l 0" for each, then "g -l1 -l2 0" (the same bytes
-// as writeGateClauses), formed in one go.
+// "-g l 0" for a gate g and an operand l given as its variable's digits and its sign (1:
+// negated), stored at p; returns where the line ends. The sign is stored either way and
+// overwritten by the digits when it is not wanted: no branch on it.
+inline char* putAndLine(char* p, const QdimacsWriter::Digits& gate,
+                        const QdimacsWriter::Digits& operand, unsigned negated) {
+  *p = '-';
+  p = QdimacsWriter::put(p + 1, gate);
+  p[0] = ' ';
+  p[1] = '-';
+  p = QdimacsWriter::put(p + 1 + negated, operand);
+  std::memcpy(p, " 0\n", 4);
+  return p + 3;
+}
+
+// The clauses of a usual gate g over one or two operands that are not true, given as their
+// variables' digits and signs (1: negated): "-g l 0" for each, then "g -l1 -l2 0" (the same
+// bytes as writeGateClauses), formed in one go.
 inline void writeAndDefinition(QdimacsWriter& writer, const QdimacsWriter::Digits& gate,
-                               const QdimacsWriter::Digits* operands, const bool* negated,
-                               unsigned count) {
+                               const QdimacsWriter::Digits& first, unsigned firstNegated,
+                               const QdimacsWriter::Digits& second, unsigned secondNegated,
+                               bool two) {
   constexpr std::size_t kRoom = 192;  // three lines of three literals of at most 64 bytes
-  count = count < 2 ? 1 : 2;
   char* p = writer.room(kRoom);
-  for (unsigned i = 0; i < count; ++i) {
-    *p++ = '-';
-    p = QdimacsWriter::put(p, gate);
-    *p = ' ';
-    p[1] = '-';
-    p += negated[i] ? 2 : 1;
-    p = QdimacsWriter::put(p, operands[i]);
-    std::memcpy(p, " 0\n", 4);
-    p += 3;
-  }
+  p = putAndLine(p, gate, first, firstNegated);
+  if (two) p = putAndLine(p, gate, second, secondNegated);
   p = QdimacsWriter::put(p, gate);
-  for (unsigned i = 0; i < count; ++i) {
-    *p = ' ';
+  p[0] = ' ';
+  p[1] = '-';
+  p = QdimacsWriter::put(p + 2 - firstNegated, first);
+  if (two) {
+    p[0] = ' ';
     p[1] = '-';
-    p += negated[i] ? 1 : 2;
-    p = QdimacsWriter::put(p, operands[i]);
+    p = QdimacsWriter::put(p + 2 - secondNegated, second);
   }
   std::memcpy(p, " 0\n", 4);
   writer.advanceTo(p + 3);

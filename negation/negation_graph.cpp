@@ -167,24 +167,19 @@ void NegationGraph::writePiece(std::size_t piece, const Formula& input,
         renumbered_ ? AigAnd{original(stored.lhs), original(stored.rhs0), original(stored.rhs1)}
                     : stored;
     const std::uint32_t variable = gate.lhs >> 1;
-    QdimacsWriter::Digits own = last;
-    if (lastVariable != 0 && variable == lastVariable + 1) {
-      QdimacsWriter::countUp(own);
-    } else {
-      own = QdimacsWriter::digitsOf(variable);
-    }
+    const QdimacsWriter::Digits own = lastVariable != 0 && variable == lastVariable + 1
+                                          ? QdimacsWriter::digitsAfter(last, variable)
+                                          : QdimacsWriter::digitsOf(variable);
     if (isUsualGate(gate)) {
-      QdimacsWriter::Digits operands[2];
-      bool negated[2];
-      unsigned count = 0;
-      for (const AigLiteral operand : {gate.rhs0, gate.rhs1}) {
-        if (operand == 1) continue;  // true
-        const std::uint32_t operandVariable = operand >> 1;
-        operands[count] =
-            operandVariable == lastVariable ? last : QdimacsWriter::digitsOf(operandVariable);
-        negated[count++] = (operand & 1u) != 0;
-      }
-      writeAndDefinition(writer, own, operands, negated, count);
+      // The operands that are not true, in order: rhs0 is true only where rhs1 is not. A
+      // gate mostly uses the gate before, whose digits are at hand.
+      const AigLiteral first = gate.rhs0 == 1 ? gate.rhs1 : gate.rhs0;
+      const bool two = gate.rhs0 != 1 && gate.rhs1 != 1;
+      const auto digitsOf = [&](AigLiteral literal) {
+        return (literal >> 1) == lastVariable ? last : QdimacsWriter::digitsOf(literal >> 1);
+      };
+      writeAndDefinition(writer, own, digitsOf(first), first & 1u, two ? digitsOf(gate.rhs1) : own,
+                         gate.rhs1 & 1u, two);
     } else {
       // Copies whose addresses are taken, so that own and last can stay in registers.
       const QdimacsWriter::Digits ownDigits = own;
