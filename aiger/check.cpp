@@ -63,12 +63,39 @@ bool AigStore::checkAndOperands() {
   bool inOrder = true;
   const AigAnd* const gates = ands;
   const std::uint32_t count = andCount;
+  // A graph built gate by gate holds its gates on consecutive variables from the first
+  // gate's: where the directory says so (pages that are runs of gates, each taking up where
+  // the last ended), a variable of that range is the gate at its distance from the first,
+  // without a look at its page. The first gate's page may hold other variables as well (a
+  // gate defined last, say): the range then starts at the next page.
+  const std::uint64_t firstGate = count > 0 ? gates[0].lhs >> 1 : 0;
+  std::uint64_t low = firstGate;
+  if (firstGate != 0 && firstGate < capacity &&
+      !RunPage::is(pages[firstGate >> kVariablePageBits])) {
+    low = ((firstGate >> kVariablePageBits) + 1) << kVariablePageBits;
+  }
+  std::uint64_t high = low;  // the range is low .. high - 1
+  while (firstGate != 0 && high < capacity && high - firstGate < count) {
+    AigVariable* const word = pages[high >> kVariablePageBits];
+    const auto slot = static_cast<std::uint32_t>(high & PageTable<AigVariable>::kPageMask);
+    if (!RunPage::is(word)) break;
+    const RunPage run = RunPage::of(word);
+    if (!run.gates || run.first != slot || run.base != high - firstGate) break;
+    high += run.count;
+    if (run.first + run.count != AigStore::kVariablesPerPage) break;  // the run ends here
+  }
+  const auto lookUp = [&roleOf, firstGate, low, high](std::uint32_t variable) -> Role {
+    if (variable >= low && variable < high) {
+      return Role{true, true, static_cast<std::uint32_t>(variable - firstGate)};
+    }
+    return roleOf(variable);
+  };
   for (std::uint32_t position = 0; position < count; ++position) {
     const AigAnd gate = gates[position];
     for (const AigLiteral operand : {gate.rhs0, gate.rhs1}) {
       // One look at the operand serves both questions: is it defined (constants always
       // are), and is it a gate stored at or after this one?
-      const Role role = roleOf(operand >> 1);
+      const Role role = lookUp(operand >> 1);
       if (!role.defined && (operand >> 1) != 0) {
         setError("literal %u in AND %u undefined", operand, gate.lhs);
         return false;
@@ -77,7 +104,7 @@ bool AigStore::checkAndOperands() {
     }
     if (inOrder) {
       // In order also means the gate is its variable's one definition.
-      const Role self = roleOf(gate.lhs >> 1);
+      const Role self = lookUp(gate.lhs >> 1);
       inOrder = self.defined && self.gate && self.index == position;
     }
   }
