@@ -67,11 +67,10 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Gat
     ClauseIndex index;
     {
       // The clauses become their cubes in place; the cubes carry everything of the matrix
-      // that is still needed. Numbering the variables anew commutes with complementing, so
-      // it comes first: then the store can be sized, and the gate records' pages made ready
-      // on another core, while the cubes are formed.
+      // that is still needed.
       CubeArray cubes = std::move(input.clauses);
       input.clauses = ClauseArray();
+      cubes.complementEach();
       if (renumbered_ && renumberCubes(cubes, inputVariables)) {
         originalInputs_ = std::move(inputVariables);
         inputVariables.resize(inputCount);
@@ -80,12 +79,11 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Gat
         renumbered_ = false;
         graphN_ = n_;
       }
-      store_.reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
-      if (filling != nullptr) filling->reserved(store_.ands, std::size_t{gates} * sizeof(AigAnd));
-      cubes.complementEach();
       index.defineDnf(graphN_, std::move(cubes));
     }
     const std::uint32_t outputVariables[] = {graphN_};
+    store_.reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
+    if (filling != nullptr) filling->reserved(store_.ands, std::size_t{gates} * sizeof(AigAnd));
     buildDefinitionGraph(std::move(index), inputVariables, outputVariables, graphN_ + 1, store_,
                          filling != nullptr ? &filling->built : nullptr, &summary);
   }
