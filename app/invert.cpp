@@ -30,6 +30,13 @@ std::string outputNameFor(const std::string& inputName) {
 
 namespace {
 
+// Whether this process may run on more than one core (taskset, cgroups).
+bool severalCores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  return sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 1;
+}
+
 // The consistency check of the graph, on a thread of its own beside the writing of the
 // output: it only marks the variable table, the writing only reads the gates. What it finds
 // is printed before anything else is, also when the negation is abandoned by an exception
@@ -37,8 +44,10 @@ namespace {
 class GraphCheck {
  public:
   GraphCheck(AigStore& store, std::ostream& messages) : store_(store), messages_(messages) {
-    thread_ =
-        startThreadWithout("zefi-check", cleanupSignals(), [this] { problem_ = store_.check(); });
+    thread_ = startThreadWithout("zefi-check", cleanupSignals(), [this] {
+      const BatchScheduling batch(severalCores());
+      problem_ = store_.check();
+    });
     if (!thread_.joinable()) problem_ = store_.check();
   }
   ~GraphCheck() { report(); }
@@ -57,13 +66,6 @@ class GraphCheck {
   std::thread thread_;
   const char* problem_ = nullptr;
 };
-
-// Whether this process may run on more than one core (taskset, cgroups).
-bool severalCores() {
-  cpu_set_t cores;
-  CPU_ZERO(&cores);
-  return sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 1;
-}
 
 // Gate records from this size on have their pages prepared on another core.
 constexpr std::size_t kPreparedBytes = std::size_t{8} << 20;
@@ -166,6 +168,7 @@ bool writeNegationText(const NegationGraph& negation, const Formula& input,
   bool fitted = true;
   bool helperFitted = true;  // read after the join
   const auto form = [&](bool& fits) {
+    const BatchScheduling batch(severalCores());  // the writing thread is the one all wait for
     for (;;) {
       const FileBlockWriter::Taken taken = blocks.take();
       if (taken.sequence >= pieces) {
