@@ -1,5 +1,6 @@
 #include "app/block_writer.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,8 +8,15 @@
 
 namespace ZEFI {
 
-FileBlockWriter::FileBlockWriter(int fd, const std::vector<int>& signalsToBlock)
-    : fd_(fd), storage_(new char[kBlockSize * kBlockCount]) {
+namespace {
+
+// How far ahead of the writing an own file's blocks are reserved.
+constexpr std::uint64_t kReserveAhead = std::uint64_t{16} << 20;
+
+}  // namespace
+
+FileBlockWriter::FileBlockWriter(int fd, const std::vector<int>& signalsToBlock, bool ownFile)
+    : fd_(fd), reserving_(ownFile), storage_(new char[kBlockSize * kBlockCount]) {
   free_.reserve(kBlockCount);
   full_.reserve(kBlockCount);
   for (std::size_t i = kBlockCount; i-- > 0;) free_.push_back(storage_.get() + i * kBlockSize);
@@ -69,9 +77,17 @@ char* FileBlockWriter::exchange(char* full, std::size_t used) {
 }
 
 bool FileBlockWriter::finish() {
-  if (!thread_.joinable()) return !failed_;
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return full_.empty() && !writing_; });
+  if (thread_.joinable()) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return full_.empty() && !writing_; });
+  }
+  // Blocks reserved past the end go back (the size stays what was written); a reservation
+  // that failed may have taken some. A failure here leaves them to the file, which is as
+  // long as it should be all the same.
+  if (!failed_ && reservedAny_) {
+    while (::ftruncate(fd_, static_cast<off_t>(written_)) != 0 && errno == EINTR) {
+    }
+  }
   return !failed_;
 }
 
@@ -100,7 +116,22 @@ void FileBlockWriter::run() {
   }
 }
 
-bool FileBlockWriter::writeAll(const char* data, std::size_t count) const {
+bool FileBlockWriter::writeAll(const char* data, std::size_t count) {
+#ifdef FALLOC_FL_KEEP_SIZE
+  if (reserving_ && written_ + count > reserved_) {
+    // Reserved without changing the size: a reader of the file (there is none before the
+    // rename) would see only what was written.
+    const std::uint64_t from = std::max(reserved_, written_);
+    const std::uint64_t length = written_ + count - from + kReserveAhead;
+    reservedAny_ = true;
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                    static_cast<off_t>(length)) == 0) {
+      reserved_ = from + length;
+    } else {
+      reserving_ = false;  // not supported here, or no room: written as usual
+    }
+  }
+#endif
   while (count > 0) {
     const ssize_t written = ::write(fd_, data, count);
     if (written < 0) {
@@ -110,6 +141,7 @@ bool FileBlockWriter::writeAll(const char* data, std::size_t count) const {
     if (written == 0) return false;
     data += written;
     count -= static_cast<std::size_t>(written);
+    written_ += static_cast<std::uint64_t>(written);
   }
   return true;
 }

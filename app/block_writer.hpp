@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -36,7 +37,12 @@ class FileBlockWriter final : public BlockSink {
 
   // signalsToBlock: signals the writing thread never receives (so that their handlers run
   // on the caller's thread, which can block them around its own critical steps).
-  FileBlockWriter(int fd, const std::vector<int>& signalsToBlock);
+  //
+  // ownFile: fd is a new file of the caller's own, written from its start by this writer
+  // alone. Its blocks on disk are then reserved a stretch ahead of the writing (a file
+  // system allocating page by page costs a third more), and what was reserved past the
+  // end is handed back by finish(). A file system that cannot reserve is written as usual.
+  FileBlockWriter(int fd, const std::vector<int>& signalsToBlock, bool ownFile = false);
   ~FileBlockWriter() override;  // stops the thread; blocks not yet written are dropped
   FileBlockWriter(const FileBlockWriter&) = delete;
   FileBlockWriter& operator=(const FileBlockWriter&) = delete;
@@ -65,9 +71,14 @@ class FileBlockWriter final : public BlockSink {
 
   Taken takeLocked(std::unique_lock<std::mutex>& lock);
   void run();
-  bool writeAll(const char* data, std::size_t count) const;
+  bool writeAll(const char* data, std::size_t count);
 
   int fd_;
+  // Of an own file, used by the thread that writes (finish() reads them when it is idle).
+  bool reserving_;
+  bool reservedAny_ = false;    // some reservation was asked for (maybe only in part)
+  std::uint64_t written_ = 0;   // bytes written, from the start of the file
+  std::uint64_t reserved_ = 0;  // bytes reserved on disk, from the start
   std::unique_ptr<char[]> storage_;
   std::mutex mutex_;
   std::condition_variable changed_;

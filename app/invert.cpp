@@ -208,7 +208,7 @@ bool invertFile(Formula& input, const std::string& fileName) {
   OutputFile file(standardStreams ? std::string() : outputNameFor(fileName), standardStreams);
   bool written = false;
   {
-    FileBlockWriter blocks(file.descriptor(), cleanupSignals());
+    FileBlockWriter blocks(file.descriptor(), cleanupSignals(), file.ownFile());
     written = writeNegationText(negation, input, blocks);
   }
   check.report();

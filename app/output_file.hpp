@@ -32,6 +32,9 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   int descriptor() const { return fd_; }
+  // Whether descriptor() is a new file of this process's own (the temporary one), which
+  // nothing else reads or writes before the rename.
+  bool ownFile() const { return !temporary_.empty(); }
 
   // Completes the output, whose every byte was written to descriptor() when written is
   // true; throws Exception when any part of it could not be written.
