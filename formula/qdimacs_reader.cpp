@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <istream>
 #include <memory>
 #include <new>
@@ -413,11 +414,16 @@ struct SecondPart {
   std::atomic<bool> abandon = false;
   PartEnd end = PartEnd::Input;
   FreeVariables free;
+  std::exception_ptr failure;  // what reading threw (out of memory), for the first part's thread
   std::thread thread;
 
   void read() {
-    end = part->read([this](std::uint32_t variable) { free.note(variable); });
-    free.finish();
+    try {
+      end = part->read([this](std::uint32_t variable) { free.note(variable); });
+      free.finish();
+    } catch (...) {
+      failure = std::current_exception();
+    }
   }
   ~SecondPart() {
     if (thread.joinable()) {
@@ -559,6 +565,8 @@ struct Reader {
           ok && start + static_cast<std::int64_t>(scanner.consumed()) == second.start;
       if (!whole) second.abandon = true;
       second.thread.join();
+      // What the second part threw counts only where its bytes do.
+      if (whole && second.failure) std::rethrow_exception(second.failure);
       for (const std::uint32_t variable : free.order) lookUp(variable);
       if (whole) {
         ok = joinSecond(first, second);
