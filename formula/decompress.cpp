@@ -388,7 +388,11 @@ class FileRange final : public std::streambuf {
 }  // namespace
 
 std::unique_ptr<std::streambuf> InputBuffer::openFrom(std::int64_t offset) const {
-  if (compression_ != Compression::Plain || fileSize_ < 0 || offset < position()) return nullptr;
+  // Past every byte delivered so far (the end set by endAt counts delivered bytes too).
+  if (compression_ != Compression::Plain || fileSize_ < 0 ||
+      offset < startOffset_ + static_cast<std::int64_t>(delivered_)) {
+    return nullptr;
+  }
   return std::make_unique<FileRange>(fd_, offset);
 }
 

@@ -8,6 +8,7 @@
 #include <istream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <streambuf>
 #include <thread>
@@ -444,25 +445,20 @@ struct Reader {
   }
 
   void reserve(std::uint32_t announced, std::int64_t totalBytes) {
-    // Every clause takes at least two bytes ("0" and a separator), and so does every variable
-    // of the prefix, so the input cannot hold more of either than half its remaining bytes,
-    // whatever the header announces.
-    std::uint64_t bound = kBlindReserve;
+    // Every clause takes at least two bytes ("0" and a separator), so the input cannot hold
+    // more clauses than half its remaining bytes, whatever the header announces.
+    std::uint64_t room = announced;
     if (totalBytes >= 0) {
       const auto total = static_cast<std::uint64_t>(totalBytes);
       const std::uint64_t left = total > scanner.consumed() ? total - scanner.consumed() : 0;
-      bound = left / 2 + 1;
+      room = std::min(room, left / 2 + 1);
+    } else {
+      room = std::min(room, kBlindReserve);
     }
-    const std::uint64_t clauses = std::min<std::uint64_t>(announced, bound);
-    const std::uint64_t variables = std::min<std::uint64_t>(formula.maxVar, bound);
     try {
-      // Arrays that fill at once grow without moving (and touching fresh memory twice).
-      formula.prefix.reserve(static_cast<std::size_t>(variables));
-      formula.quantifierOf.reserve(static_cast<std::uint32_t>(variables));
-      formula.positionOf.reserve(static_cast<std::uint32_t>(variables));
-      formula.clauses.reserve(static_cast<std::size_t>(clauses), 0);
+      formula.clauses.reserve(static_cast<std::size_t>(room), 0);
     } catch (const std::bad_alloc&) {
-      // A hint only: the arrays grow as the input arrives.
+      // A hint only: the array grows as clauses arrive.
     } catch (const std::length_error&) {
     }
   }
@@ -517,6 +513,9 @@ struct Reader {
   }
 
   LookupQueue lookups;
+  // Whether the read ran into the end of the input, once the clause section was read in two
+  // parts (the first part's input ends early, at the cut); else the scanner tells.
+  std::optional<bool> reachedEnd;
 
   void lookUp(std::uint32_t variable) {
     auto [quantification, inserted] = formula.quantifierOf.tryEmplace(variable);
@@ -535,15 +534,17 @@ struct Reader {
     first.tokenRead = true;
     first.maxVar = formula.maxVar;
     SecondPart second(formula.quantifierOf);
-    bool split = helper && splitAt(start, totalBytes, splitBytes, second);
-    if (split) {
-      second.split->endAt(second.start);
-      second.thread = helper([&second] { second.read(); });
-      if (!second.thread.joinable()) {  // read alone after all
-        second.split->endAt(-1);
-        split = false;
+    bool split = false;
+    try {
+      if (helper && splitAt(start, totalBytes, splitBytes, second)) {
+        second.split->endAt(second.start);
+        second.thread = helper([&second] { second.read(); });
+        split = second.thread.joinable();
       }
+    } catch (const std::bad_alloc&) {
+      // No room for a second part: read alone.
     }
+    if (!split && second.split != nullptr) second.split->endAt(-1);
     bool ok;
     if (!split) {
       const auto lookUpNow = [this](std::uint32_t variable) { lookUp(variable); };
@@ -561,10 +562,13 @@ struct Reader {
       formula.maxVar = first.maxVar;
       // A first part cut short (by a read error, or a file that shrank) is where the input
       // ended, as it would have been for a reader alone.
-      const bool whole =
-          ok && start + static_cast<std::int64_t>(scanner.consumed()) == second.start;
+      const bool atCut = start + static_cast<std::int64_t>(scanner.consumed()) == second.start;
+      const bool whole = ok && atCut;
       if (!whole) second.abandon = true;
       second.thread.join();
+      // Where a reader alone would have stopped: the end of the input is reached where the
+      // second part reached it, or where the first part met the end before the cut.
+      reachedEnd = whole ? second.scanner->hitEnd() : scanner.hitEnd() && !atCut;
       // What the second part threw counts only where its bytes do.
       if (whole && second.failure) std::rethrow_exception(second.failure);
       for (const std::uint32_t variable : free.order) lookUp(variable);
@@ -627,11 +631,11 @@ bool Formula::readQdimacs(std::istream& in, const ThreadStarter& helper, std::in
   }
   const std::int64_t start = source->pubseekoff(0, std::ios::cur, std::ios::in);
   const std::int64_t totalBytes = remainingBytes(*source);
-  Reader reader{*this, Scanner(*source), Token(), LookupQueue()};
+  Reader reader{*this, Scanner(*source), Token(), LookupQueue(), std::nullopt};
   const bool ok = reader.read(start, totalBytes, helper, splitBytes);
   // Like formatted extraction, a read that ran into the end of the input leaves the stream
   // at its end.
-  if (reader.scanner.hitEnd()) {
+  if (reader.reachedEnd.value_or(reader.scanner.hitEnd())) {
     try {
       in.setstate(std::ios::eofbit | std::ios::failbit);
     } catch (const std::ios_base::failure&) {

@@ -1,7 +1,6 @@
 // A map from variable index to a small value, for the prefix lookups of a formula.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -32,11 +31,6 @@ class VariableMap {
   // Asks the processor to fetch the variable's slot ahead of a lookup: lookups of many
   // scattered variables then overlap their cache misses instead of paying them one by one.
   void prefetch(std::uint32_t variable) const;
-  // Room in the array for the keys 1..variables, where it is to cover them: entries come in
-  // without the array moving and touching fresh memory at every doubling. A hint only.
-  void reserve(std::uint32_t variables) {
-    dense_.reserve(std::bit_ceil(std::size_t{variables} + 1));  // the array doubles
-  }
   std::size_t size() const { return size_; }
   void clear();
   std::vector<std::uint32_t> sortedKeys() const;  // ascending
