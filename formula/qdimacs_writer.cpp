@@ -1,7 +1,6 @@
 #include "formula/qdimacs_writer.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <ostream>
 
@@ -151,34 +150,21 @@ Line quantifierLine(char kind, const QdimacsWriter::Digits& digits) {
 void QdimacsWriter::quantifiers(QuantifierKind kind, std::uint32_t first, std::uint32_t last) {
   if ((kind != Exists && kind != Forall) || first > last) return;
   const char letter = kind == Exists ? 'e' : 'a';
-  Line line = quantifierLine(letter, digitsOf(first));
+  Digits digits = digitsOf(first);
   std::uint64_t v = first;  // 64 bits: last may be the largest value
   while (v <= last) {
-    // As many lines as fit the buffer's room, each stored as 16 bytes.
+    // As many lines as fit the buffer's room, each stored as 16 bytes; the digits are
+    // counted up in registers.
     char* p = reserve(kItemRoom);
     const std::uint64_t fit = (capacity_ - used_ - 16) / 16;
     const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{last} + 1, v + fit);
-    // The last digit, at byte line.length - 4, counts up in place unless it is a nine; the
-    // line stays in registers (a word stored and read back as part of a wider load waits).
-    std::uint64_t low = line.low;
-    std::uint64_t high = line.high;
-    const unsigned at = line.length - 4;
-    const unsigned shift = 8 * (at % 8);
-    const std::uint64_t lowStep = at < 8 ? std::uint64_t{1} << shift : 0;
-    const std::uint64_t highStep = at < 8 ? 0 : std::uint64_t{1} << shift;
-    bool nine = false;
-    while (v < end && !nine) {
-      std::memcpy(p, &low, 8);
-      std::memcpy(p + 8, &high, 8);
+    for (; v < end; ++v) {
+      const Line line = quantifierLine(letter, digits);
+      std::memcpy(p, &line.low, 8);
+      std::memcpy(p + 8, &line.high, 8);
       p += line.length;
-      ++v;
-      nine = (((at < 8 ? low : high) >> shift) & 0xFF) == '9';
-      low += lowStep;
-      high += highStep;
+      digits = digitsAfter(digits, static_cast<std::uint32_t>(v + 1));
     }
-    // After a nine, more digits change: the next line is formed anew.
-    line = nine ? quantifierLine(letter, digitsOf(static_cast<std::uint32_t>(v)))
-                : Line{low, high, line.length};
     advanceTo(p);
   }
 }
@@ -198,10 +184,9 @@ void QdimacsWriter::clause(std::span<const Literal> literals) {
 }
 
 QdimacsWriter::Digits QdimacsWriter::tenDigits(std::uint32_t variable) {
-  constexpr std::uint64_t kZeros = 0x3030303030303030u;
   Digits digits;
   const std::uint32_t top = variable / 100000000u;  // 1 to 42
-  const std::uint64_t low = eightDigitValues(variable % 100000000u) + kZeros;
+  const std::uint64_t low = eightDigitValues(variable % 100000000u) + kZeroDigits;
   if (top < 10) {
     digits.first = ('0' + top) | (low << 8);
     digits.rest = low >> 56;

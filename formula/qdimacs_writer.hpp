@@ -60,13 +60,12 @@ class QdimacsWriter {
     std::uint32_t length = 0;
   };
   static Digits digitsOf(std::uint32_t variable) {
-    constexpr std::uint64_t kZeros = 0x3030303030303030u;
     if (variable >= 100000000u) return tenDigits(variable);
     const std::uint64_t values = eightDigitValues(variable);
     // The leading zeros are the lowest bytes; 0 keeps its one digit.
     const unsigned leading =
         variable == 0 ? 7 : static_cast<unsigned>(std::countr_zero(values)) / 8;
-    return Digits{(values + kZeros) >> (8 * leading), 0, 8 - leading};
+    return Digits{(values + kZeroDigits) >> (8 * leading), 0, 8 - leading};
   }
   // The digits of variable, given those of variable - 1: only the last one changes, nine
   // times in ten; else they are formed anew.
@@ -107,7 +106,8 @@ class QdimacsWriter {
   bool finish();
 
  private:
-  static Digits tenDigits(std::uint32_t variable);  // from 10^8 on
+  static constexpr std::uint64_t kZeroDigits = 0x3030303030303030u;  // "00000000"
+  static Digits tenDigits(std::uint32_t variable);                   // from 10^8 on
 
   // Hands the buffered text on; buffer_ may be another block afterwards.
   void drain();
