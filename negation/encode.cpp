@@ -243,6 +243,7 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
 
 namespace {
 
+// Adds a gate's clauses (those gateClauses gives, counted without building them) to summary.
 void countGateClauses(const AigAnd& gate, GateClauseSummary& summary) {
   if (isUsualGate(gate)) {
     summary.count += 1 + (gate.rhs0 != kTrue ? 1 : 0) + (gate.rhs1 != kTrue ? 1 : 0);
@@ -261,12 +262,6 @@ void countGateClauses(const AigAnd& gate, GateClauseSummary& summary) {
 }
 
 }  // namespace
-
-GateClauseSummary gateClauseSummary(std::span<const AigAnd> gates) {
-  GateClauseSummary summary;
-  for (const AigAnd& gate : gates) countGateClauses(gate, summary);
-  return summary;
-}
 
 void encodeDefinitions(const ClauseIndex& index, const std::vector<std::uint32_t>& inputVariables,
                        const std::vector<std::uint32_t>& outputVariables,

@@ -33,7 +33,7 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
 // The same, handing the memory of each definition back to the system as its gates are
 // built: the sets of index are left empty. built, when given, is set to the store's gate
 // count every so often while gates are added, and at the end; summary, when given, becomes
-// gateClauseSummary of the gates, counted as they are added.
+// the summary of the gates' clauses (GateClauseSummary), counted as they are added.
 std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
@@ -112,11 +112,6 @@ inline void writeAndDefinition(QdimacsWriter& writer, const QdimacsWriter::Digit
   std::memcpy(p, " 0\n", 4);
   writer.advanceTo(p + 3);
 }
-
-// How many clauses gateClauses gives for the gates together and the largest variable in them
-// (0 when none), without building them: what a header needs to know before the clauses are
-// written.
-GateClauseSummary gateClauseSummary(std::span<const AigAnd> gates);
 
 // Builds the graph in a store of its own, runs the consistency check (a problem is printed
 // as an "AIGER ERROR: " line and does not stop the encoding), and replaces output's clauses
