@@ -445,20 +445,29 @@ struct Reader {
   }
 
   void reserve(std::uint32_t announced, std::int64_t totalBytes) {
-    // Every clause takes at least two bytes ("0" and a separator), so the input cannot hold
-    // more clauses than half its remaining bytes, whatever the header announces.
-    std::uint64_t room = announced;
-    if (totalBytes >= 0) {
-      const auto total = static_cast<std::uint64_t>(totalBytes);
-      const std::uint64_t left = total > scanner.consumed() ? total - scanner.consumed() : 0;
-      room = std::min(room, left / 2 + 1);
-    } else {
-      room = std::min(room, kBlindReserve);
+    if (totalBytes < 0) {
+      reserveRoom(formula.clauses, std::min<std::uint64_t>(announced, kBlindReserve), 0);
+      return;
     }
+    const auto total = static_cast<std::uint64_t>(totalBytes);
+    reserveFor(formula.clauses, announced,
+               total > scanner.consumed() ? total - scanner.consumed() : 0);
+  }
+
+  // Room for the clauses of so many bytes of text: address space only, whose pages come as
+  // they are filled, so that the arrays are not copied again and again as they grow. Every
+  // clause takes at least two bytes ("0" and a separator), so there cannot be more than half
+  // the bytes, whatever the header announces; literals are reckoned at four bytes each (the
+  // array grows where they are shorter).
+  static void reserveFor(ClauseArray& clauses, std::uint64_t announced, std::uint64_t bytes) {
+    reserveRoom(clauses, std::min(announced, bytes / 2 + 1), bytes / 4 + 1);
+  }
+  static void reserveRoom(ClauseArray& clauses, std::uint64_t clauseRoom,
+                          std::uint64_t literalRoom) {
     try {
-      formula.clauses.reserve(static_cast<std::size_t>(room), 0);
+      clauses.reserve(static_cast<std::size_t>(clauseRoom), static_cast<std::size_t>(literalRoom));
     } catch (const std::bad_alloc&) {
-      // A hint only: the array grows as clauses arrive.
+      // A hint only: the arrays grow as clauses arrive.
     } catch (const std::length_error&) {
     }
   }
@@ -598,6 +607,9 @@ struct Reader {
     if (!second.scanner->skipToSpace(skipped)) return false;
     second.start = middle + static_cast<std::int64_t>(skipped);
     second.split = input;
+    // The header's count bounds both parts together (as the room of the whole array says).
+    reserveFor(second.clauses, formula.clauses.clauseCapacity(),
+               static_cast<std::uint64_t>(start + totalBytes - second.start));
     second.part = std::make_unique<ClausePart>(*second.scanner, second.clauses);
     second.part->inHead = true;
     second.part->abandon = &second.abandon;
