@@ -92,6 +92,12 @@ class AigStore {
   void addLatch(AigLiteral literal, AigLiteral next, const char* name);
   void addOutput(AigLiteral literal, const char* name);
   void addAnd(AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1);
+  // Many gates at once: andRoom(count) makes room for count more gates and returns where the
+  // next one goes (ands + andCount, which room may move); the caller fills records there in
+  // order, and addAnds(count) then adds the first count of them, as that many addAnd calls
+  // would, at a fraction of their cost on consecutive gate variables.
+  AigAnd* andRoom(std::uint32_t count);
+  void addAnds(std::uint32_t count);
   void addComment(const char* text);
   void reserve(std::uint32_t maxVariable, std::uint32_t inputs, std::uint32_t latches,
                std::uint32_t outputs, std::uint32_t ands);
@@ -183,10 +189,10 @@ class AigStore {
   void noteLiteral(AigLiteral literal) {
     if ((literal >> 1) > maxVar) maxVar = literal >> 1;
   }
-  // Defines variable as the AND gate (gate) or input at record index in a run page when it
-  // continues one (or starts one on a page never touched); false when the entry must be
-  // made by importLiteral.
-  bool extendRun(std::uint32_t variable, bool gate, std::uint32_t index);
+  // Defines variable (and the count - 1 after it, on its page) as the AND gates (gate) or
+  // inputs at record index onward in a run page when they continue one (or start one on a
+  // page never touched); false when the entries must be made by importLiteral.
+  bool extendRun(std::uint32_t variable, bool gate, std::uint32_t index, std::uint32_t count = 1);
   void coverVariable(std::uint32_t variable);            // grows the directory to hold it
   AigVariable*& pageOf(std::uint32_t variable);          // its directory word, never a run
   AigVariable* variableEntry(std::uint32_t variable);    // null when never touched

@@ -214,23 +214,25 @@ AigVariable* AigStore::importLiteral(AigLiteral literal) {
       [this](void* block, std::size_t bytes) { release(block, bytes); });
 }
 
-bool AigStore::extendRun(std::uint32_t variable, bool gate, std::uint32_t index) {
+bool AigStore::extendRun(std::uint32_t variable, bool gate, std::uint32_t index,
+                         std::uint32_t count) {
   if (!RunPage::kAvailable) return false;
-  coverVariable(variable);
+  const std::uint32_t last = variable + (count - 1);  // on the same page as variable
+  coverVariable(last);
   AigVariable*& word = variablePages[variable >> kVariablePageBits];
   const std::uint32_t slot = variable & kPageMask;
   if (word == nullptr) {
-    word = RunPage{gate, index, slot, 1}.word();
+    word = RunPage{gate, index, slot, count}.word();
   } else {
     if (!RunPage::is(word)) return false;
     RunPage run = RunPage::of(word);
     if (run.gates != gate || slot != run.first + run.count || index != run.base + run.count) {
       return false;
     }
-    ++run.count;
+    run.count += count;
     word = run.word();
   }
-  noteLiteral(variable << 1);
+  noteLiteral(last << 1);
   return true;
 }
 
@@ -291,6 +293,43 @@ void AigStore::addAnd(AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1) {
   if (andCount == andCapacity) growArray(ands, andCapacity);
   ands[andCount] = AigAnd{lhs, rhs0, rhs1};
   ++andCount;
+}
+
+AigAnd* AigStore::andRoom(std::uint32_t count) {
+  if (count > kMaxRecords - andCount) outOfMemory();
+  while (andCapacity - andCount < count) growArray(ands, andCapacity);
+  return ands + andCount;
+}
+
+void AigStore::addAnds(std::uint32_t count) {
+  const std::uint32_t end = andCount + count;
+  AigLiteral largest = 0;
+  while (andCount < end) {
+    const std::uint32_t variable = ands[andCount].lhs >> 1;
+    // The gates on consecutive variables from here to the end of the page continue its run
+    // all at once where the first one does.
+    const std::uint64_t pageEnd = (std::uint64_t{variable} | kPageMask) + 1;
+    std::uint32_t stretch = 1;
+    while (andCount + stretch < end && (ands[andCount + stretch].lhs >> 1) == variable + stretch &&
+           variable + std::uint64_t{stretch} < pageEnd) {
+      ++stretch;
+    }
+    if (extendRun(variable, true, andCount, stretch)) {
+      for (std::uint32_t k = 0; k < stretch; ++k) {
+        const AigAnd& gate = ands[andCount + k];
+        largest = std::max(largest, std::max(gate.rhs0, gate.rhs1));
+      }
+      andCount += stretch;
+      continue;
+    }
+    const AigAnd gate = ands[andCount];
+    AigVariable* entry = importLiteral(gate.lhs);
+    entry->isAnd = 1;
+    entry->index = andCount;
+    largest = std::max(largest, std::max(gate.rhs0, gate.rhs1));
+    ++andCount;
+  }
+  noteLiteral(largest);
 }
 
 void AigStore::addComment(const char* text) {
