@@ -88,7 +88,7 @@ class PagePreparer final : public GateFilling {
     if (bytes < kPreparedBytes || !severalCores()) return;
     thread_ = startThreadWithout("zefi-pages", cleanupSignals(), [this, block, bytes] {
       constexpr std::size_t kStep = std::size_t{2} << 20;
-      constexpr std::size_t kLead = std::size_t{16} << 20;
+      constexpr std::size_t kLead = std::size_t{8} << 20;
       const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
       const auto start = reinterpret_cast<std::uintptr_t>(block);
       const std::uintptr_t end = (start + bytes) & ~(page - 1);
@@ -157,41 +157,84 @@ void readInput(Formula& input, const std::string& fileName) {
   if (!read) throw Exception(input.error);
 }
 
-// Forms the negation's text piece by piece into the writer's blocks, on this thread and,
-// where a second core is there to run it, on a helper thread as well; the writing thread
-// joins the pieces in order. True when every byte was written.
-bool writeNegationText(const NegationGraph& negation, const Formula& input,
-                       FileBlockWriter& blocks) {
-  static_assert(NegationGraph::kPieceBytes <= FileBlockWriter::kBlockSize);
-  const std::size_t pieces = negation.pieceCount(input);
-  // Every piece fits its block (by the pieces' bounds); a sink that overflowed says so.
-  bool fitted = true;
-  bool helperFitted = true;  // read after the join
-  const auto form = [&](bool& fits) {
+// Forms the negation's text piece by piece into the writer's blocks, on the thread that
+// calls finish() and, where a second core is there to run it, on a helper thread as well;
+// the writing thread joins the pieces in order.
+//
+// The helper may be started while the gates are still being built (progress: how far):
+// it forms the pieces before the gates at once and each piece of gates once its gates are
+// there. Whoever ends first, the destructor stops it.
+class NegationText {
+ public:
+  NegationText(const NegationGraph& negation, const Formula& input, FileBlockWriter& blocks)
+      : negation_(negation), input_(input), blocks_(blocks), pieces_(negation.pieceCount(input)) {
+    static_assert(NegationGraph::kPieceBytes <= FileBlockWriter::kBlockSize);
+  }
+  ~NegationText() { stopHelper(); }
+  NegationText(const NegationText&) = delete;
+  NegationText& operator=(const NegationText&) = delete;
+
+  // Whether a helper can take part at all.
+  bool helped() const { return blocks_.threaded() && pieces_ > 1 && severalCores(); }
+
+  void startHelper(const std::atomic<std::uint32_t>* progress) {
+    if (!helped()) return;
+    helper_ = startThreadWithout("zefi-format", cleanupSignals(),
+                                 [this, progress] { form(helperFitted_, progress); });
+  }
+
+  // Forms what is left (every gate built by now) and waits for the rest to be written; true
+  // when every byte was.
+  bool finish() {
+    form(fitted_, nullptr);
+    if (helper_.joinable()) helper_.join();
+    return blocks_.finish() && fitted_ && helperFitted_;
+  }
+
+ private:
+  void form(bool& fits, const std::atomic<std::uint32_t>* progress) {
     const BatchScheduling batch(severalCores());  // the writing thread is the one all wait for
     for (;;) {
-      const FileBlockWriter::Taken taken = blocks.take();
-      if (taken.sequence >= pieces) {
-        blocks.giveBack(taken.block);
+      const FileBlockWriter::Taken taken = blocks_.take();
+      if (taken.sequence >= pieces_) {
+        blocks_.giveBack(taken.block);
         return;
       }
-      OneBlockSink sink(taken.block, blocks.blockSize());
+      if (progress != nullptr) {
+        const std::uint32_t needed = negation_.gatesNeededBy(taken.sequence, input_);
+        while (progress->load(std::memory_order_acquire) < needed) {
+          if (stopping_.load(std::memory_order_relaxed)) {
+            blocks_.giveBack(taken.block);
+            return;
+          }
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+      }
+      // Every piece fits its block (by the pieces' bounds); a sink that overflowed says so.
+      OneBlockSink sink(taken.block, blocks_.blockSize());
       {
         QdimacsWriter writer(sink);
-        negation.writePiece(taken.sequence, input, writer);
+        negation_.writePiece(taken.sequence, input_, writer);
         fits = writer.finish() && fits;
       }
-      blocks.put(taken.sequence, taken.block, sink.used());
+      blocks_.put(taken.sequence, taken.block, sink.used());
     }
-  };
-  std::thread helper;
-  if (blocks.threaded() && pieces > 1 && severalCores()) {
-    helper = startThreadWithout("zefi-format", cleanupSignals(), [&] { form(helperFitted); });
   }
-  form(fitted);
-  if (helper.joinable()) helper.join();
-  return blocks.finish() && fitted && helperFitted;
-}
+
+  void stopHelper() {
+    stopping_ = true;
+    if (helper_.joinable()) helper_.join();
+  }
+
+  const NegationGraph& negation_;
+  const Formula& input_;
+  FileBlockWriter& blocks_;
+  const std::size_t pieces_;
+  std::atomic<bool> stopping_ = false;
+  bool fitted_ = true;
+  bool helperFitted_ = true;  // read after the join
+  std::thread helper_;
+};
 
 }  // namespace
 
@@ -200,18 +243,25 @@ bool invertFile(Formula& input, const std::string& fileName) {
   readInput(input, fileName);
   if (!negationFits(input)) throw Exception(kNegationTooLarge);
   const AigStorePtr store(AigStore::createDefault());
-  PagePreparer pages;
-  const NegationGraph negation(input, *store, true, &pages);
-  pages.stop();
-  // Started last, so that no exception leaves it running alone.
-  GraphCheck check(*store, standardStreams ? std::cerr : std::cout);
+  NegationGraph negation(input, *store, true, NegationGraph::Deferred{});
   OutputFile file(standardStreams ? std::string() : outputNameFor(fileName), standardStreams);
   bool written = false;
   {
     FileBlockWriter blocks(file.descriptor(), cleanupSignals(), file.ownFile());
-    written = writeNegationText(negation, input, blocks);
+    PagePreparer pages;
+    NegationText text(negation, input, blocks);  // its helper follows pages.built
+    // A file of our own is kept whole or not at all, so its text may flow while the gates are
+    // built; standard output gets nothing before the graph is complete.
+    const bool flowing = file.ownFile();
+    if (flowing) text.startHelper(&pages.built);
+    negation.build(&pages);
+    pages.stop();
+    if (!flowing) text.startHelper(nullptr);
+    // Started once the graph is complete, so that no exception leaves it running alone.
+    GraphCheck check(*store, standardStreams ? std::cerr : std::cout);
+    written = text.finish();
+    check.report();
   }
-  check.report();
   file.commit(written);
   return true;
 }

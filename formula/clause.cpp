@@ -200,6 +200,27 @@ void ClauseArray::complementEach() {
   literals_.resize(kept);
 }
 
+bool ClauseArray::repeatsLiteral() const {
+  LiteralSet seen;
+  std::size_t first = 0;
+  for (const std::size_t end : ends_) {
+    if (end - first > kIndexThreshold) {
+      seen.reset(end - first);
+      for (std::size_t k = first; k < end; ++k) {
+        if (!seen.insert(literals_[k])) return true;
+      }
+    } else {
+      for (std::size_t k = first + 1; k < end; ++k) {
+        for (std::size_t j = first; j < k; ++j) {
+          if (literals_[j] == literals_[k]) return true;
+        }
+      }
+    }
+    first = end;
+  }
+  return false;
+}
+
 void ClauseArray::discardBefore(std::size_t clause) {
   if (clause == 0 || clause > ends_.size()) return;
   using Literals = BulkAllocator<Literal>;

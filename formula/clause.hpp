@@ -99,6 +99,8 @@ class ClauseArray {
   // Replaces each clause by its complement, in place and in order: every literal
   // complemented, a literal the clause already holds not kept a second time.
   void complementEach();
+  // Whether some clause holds a literal twice (complementEach would drop it).
+  bool repeatsLiteral() const;
   // For an array consumed front to back: hands the memory under the clauses before clause
   // back to the system where it can (whole pages of large arrays). Those clauses must not
   // be read again; the array keeps its size until it is cleared or goes.

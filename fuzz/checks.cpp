@@ -382,7 +382,18 @@ std::string recipeRoundTrip(Memory& memory, std::string_view bytes) {
     }
     ands = std::move(turns);
   }
-  for (const auto& gate : ands) store->addAnd(gate[0], gate[1], gate[2]);
+  if (next() % 2 == 0) {
+    for (const auto& gate : ands) store->addAnd(gate[0], gate[1], gate[2]);
+  } else {
+    // The same gates formed in the store's room, a few at a time.
+    for (std::size_t k = 0; k < ands.size();) {
+      const auto count =
+          static_cast<std::uint32_t>(std::min<std::size_t>(ands.size() - k, 1 + next() % 8));
+      AigAnd* room = store->andRoom(count);
+      for (std::uint32_t j = 0; j < count; ++j, ++k) room[j] = {ands[k][0], ands[k][1], ands[k][2]};
+      store->addAnds(count);
+    }
+  }
   for (unsigned k = 0; k < outputs; ++k) {
     const AigLiteral literal = operand(gates);
     store->addOutput(literal, text().c_str());

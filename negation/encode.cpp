@@ -33,57 +33,57 @@ constexpr std::uint32_t aigVariable(AigLiteral literal) {
 // the cube; its complement joins a running conjunction acc of complemented cubes, and o is
 // the complement of acc. Conjunctive (o = D1 and ... and Dk): the chain runs over the
 // complemented literals, so the complement of its last gate is the clause itself; acc is
-// the conjunction of the clauses and o is acc. Only the disjunctive reading of an empty set
-// needs its own case (false); the conjunctive one falls out of acc = true.
+// the conjunction of the clauses and o is acc. A negated conjunction builds the chains of
+// the conjunction, which are those of the disjunction of the clauses' complements, and
+// takes the complement of acc. An empty set leaves acc true: the empty conjunction is true,
+// the empty disjunction false.
 //
 // Sets that are not const are consumed: their memory goes back to the system as their
 // gates are built, and they are left empty.
-void countGateClauses(const AigAnd& gate, GateClauseSummary& summary);
+enum class Reading { Conjunctive, Disjunctive, NegatedConjunctive };
 
 template <class Sets>
-std::uint32_t buildChains(AigStore& store, Sets& sets, bool conjunctive, AigLiteral defined,
-                          std::uint32_t next, std::atomic<std::uint32_t>* built,
-                          GateClauseSummary* summary) {
+std::uint32_t buildChains(AigStore& store, Sets& sets, Reading reading, AigLiteral defined,
+                          std::uint32_t next, std::atomic<std::uint32_t>* built) {
   constexpr bool consume = !std::is_const_v<Sets>;
-  // Each gate is counted for the summary while it is at hand, instead of in a pass over the
-  // whole store afterwards.
-  const auto addAnd = [&store, summary](AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1) {
-    store.addAnd(lhs, rhs0, rhs1);
-    if (summary != nullptr) countGateClauses(AigAnd{lhs, rhs0, rhs1}, *summary);
-  };
+  // Progress is told often enough for a reader of the gates to follow closely; memory goes
+  // back in larger steps.
+  constexpr std::size_t kPublishEvery = std::size_t{1} << 12;
   constexpr std::size_t kDiscardEvery = std::size_t{1} << 16;
-  if (!conjunctive && sets.empty()) {
-    addAnd(defined, kFalse, kFalse);
-    return next;
-  }
-  const AigLiteral literalFlip = conjunctive ? 1u : 0u;
+  const AigLiteral literalFlip = reading == Reading::Disjunctive ? 0u : 1u;
   AigLiteral acc = kTrue;
   const std::size_t setCount = sets.size();
-  for (std::size_t i = 0; i < setCount; ++i) {
-    const std::span<const Literal> set = sets[i];
-    AigLiteral complemented = kFalse;  // an empty cube is true, an empty clause false
-    if (!set.empty()) {
-      AigLiteral prev = kTrue;
-      for (const Literal literal : set) {
-        const AigLiteral gate = aigLiteral(next++);
-        addAnd(gate, prev, aigOf(literal) ^ literalFlip);
-        prev = gate;
+  // The gates of so many sets at a time are formed in the store's room and added together.
+  for (std::size_t i = 0; i < setCount;) {
+    const std::size_t batchEnd = std::min(setCount, (i / kPublishEvery + 1) * kPublishEvery);
+    std::uint64_t batchGates = 0;
+    for (std::size_t k = i; k < batchEnd; ++k) batchGates += sets[k].size() + 1;
+    AigAnd* gate = store.andRoom(static_cast<std::uint32_t>(batchGates));
+    for (; i < batchEnd; ++i) {
+      const std::span<const Literal> set = sets[i];
+      AigLiteral complemented = kFalse;  // an empty cube is true, an empty clause false
+      if (!set.empty()) {
+        AigLiteral prev = kTrue;
+        for (const Literal literal : set) {
+          const AigLiteral own = aigLiteral(next++);
+          *gate++ = AigAnd{own, prev, aigOf(literal) ^ literalFlip};
+          prev = own;
+        }
+        complemented = prev ^ 1u;
       }
-      complemented = prev ^ 1u;
+      const AigLiteral combined = aigLiteral(next++);
+      *gate++ = AigAnd{combined, acc, complemented};
+      acc = combined;
     }
-    const AigLiteral combined = aigLiteral(next++);
-    addAnd(combined, acc, complemented);
-    acc = combined;
+    store.addAnds(static_cast<std::uint32_t>(batchGates));
     if constexpr (consume) {
-      if ((i + 1) % kDiscardEvery == 0) {
-        sets.discardBefore(i + 1);
-        if (built != nullptr) built->store(store.andCount, std::memory_order_release);
-      }
+      if (i % kDiscardEvery == 0) sets.discardBefore(i);
     }
+    if (built != nullptr) built->store(store.andCount, std::memory_order_release);
   }
   if constexpr (consume) sets = Sets();
-  const AigLiteral root = conjunctive ? acc : acc ^ 1u;
-  addAnd(defined, root, root);
+  const AigLiteral root = reading == Reading::Conjunctive ? acc : acc ^ 1u;
+  store.addAnd(defined, root, root);
   return next;
 }
 
@@ -95,7 +95,7 @@ template <class Index>
 std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVariables,
                          std::span<const std::uint32_t> outputVariables,
                          std::uint32_t firstFreshVariable, AigStore& store,
-                         std::atomic<std::uint32_t>* built, GateClauseSummary* summary) {
+                         std::atomic<std::uint32_t>* built) {
   for (const std::uint32_t variable : inputVariables) {
     store.addInput(aigLiteral(variable), nullptr);
   }
@@ -104,10 +104,13 @@ std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVaria
     const AigLiteral defined = aigLiteral(variable);
     if (auto* clauses = index.findCnf(variable)) {
       store.addOutput(defined, nullptr);
-      next = buildChains(store, *clauses, true, defined, next, built, summary);
+      next = buildChains(store, *clauses, Reading::Conjunctive, defined, next, built);
     } else if (auto* cubes = index.findDnf(variable)) {
       store.addOutput(defined, nullptr);
-      next = buildChains(store, *cubes, false, defined, next, built, summary);
+      next = buildChains(store, *cubes, Reading::Disjunctive, defined, next, built);
+    } else if (auto* negated = index.findNegatedCnf(variable)) {
+      store.addOutput(defined, nullptr);
+      next = buildChains(store, *negated, Reading::NegatedConjunctive, defined, next, built);
     } else {
       // Nothing defines it: it stays a free input of the graph, constrained by no gate.
       store.addInput(defined, nullptr);
@@ -124,18 +127,15 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store) {
-  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, nullptr,
-                    nullptr);
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, nullptr);
 }
 
 std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store,
-                                   std::atomic<std::uint32_t>* built, GateClauseSummary* summary) {
-  if (summary != nullptr) *summary = GateClauseSummary();
-  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, built,
-                    summary);
+                                   std::atomic<std::uint32_t>* built) {
+  return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, built);
 }
 
 namespace {
@@ -240,28 +240,6 @@ void writeGateClauses(const AigAnd& gate, QdimacsWriter& writer, FormedVariable 
     writer.clause(line, negated, clause.size);
   });
 }
-
-namespace {
-
-// Adds a gate's clauses (those gateClauses gives, counted without building them) to summary.
-void countGateClauses(const AigAnd& gate, GateClauseSummary& summary) {
-  if (isUsualGate(gate)) {
-    summary.count += 1 + (gate.rhs0 != kTrue ? 1 : 0) + (gate.rhs1 != kTrue ? 1 : 0);
-    std::uint32_t largest = aigVariable(gate.lhs);
-    if (gate.rhs0 != kTrue) largest = std::max(largest, aigVariable(gate.rhs0));
-    if (gate.rhs1 != kTrue) largest = std::max(largest, aigVariable(gate.rhs1));
-    summary.largestVariable = std::max(summary.largestVariable, largest);
-    return;
-  }
-  forEachGateClause(gate, [&summary](const ShortClause& clause) {
-    ++summary.count;
-    for (unsigned i = 0; i < clause.size; ++i) {
-      summary.largestVariable = std::max(summary.largestVariable, variableOf(clause.literals[i]));
-    }
-  });
-}
-
-}  // namespace
 
 void encodeDefinitions(const ClauseIndex& index, const std::vector<std::uint32_t>& inputVariables,
                        const std::vector<std::uint32_t>& outputVariables,

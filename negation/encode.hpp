@@ -16,13 +16,6 @@
 
 namespace ZEFI {
 
-// How many clauses gateClauses gives for some gates together and the largest variable in
-// them (0 when none).
-struct GateClauseSummary {
-  std::uint64_t count = 0;
-  std::uint32_t largestVariable = 0;
-};
-
 // Builds the graph: inputs, outputs and the gate chains of each output's definition.
 // Gate variables are numbered from firstFreshVariable upward; returns the counter after
 // the last gate (the next free variable). The store must be empty.
@@ -32,14 +25,13 @@ std::uint32_t buildDefinitionGraph(const ClauseIndex& index,
                                    std::uint32_t firstFreshVariable, AigStore& store);
 // The same, handing the memory of each definition back to the system as its gates are
 // built: the sets of index are left empty. built, when given, is set to the store's gate
-// count every so often while gates are added, and at the end; summary, when given, becomes
-// the summary of the gates' clauses (GateClauseSummary), counted as they are added.
+// count every so often while gates are added (released: the gates up to it may be read on
+// another thread meanwhile), and at the end.
 std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store,
-                                   std::atomic<std::uint32_t>* built = nullptr,
-                                   GateClauseSummary* summary = nullptr);
+                                   std::atomic<std::uint32_t>* built = nullptr);
 
 // The clauses of one gate, at most three of at most three literals each.
 struct GateClauses {

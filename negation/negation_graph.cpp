@@ -52,46 +52,75 @@ bool negationFits(const Formula& input) {
 }
 
 NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, GateFilling* filling)
+    : NegationGraph(input, store, renumber, Deferred{}) {
+  build(filling);
+}
+
+NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Deferred)
     : store_(store), n_(input.maxVar + 1) {
-  // One gate per literal and per clause, and the gate of n: known now, so the store is
-  // sized once instead of growing by doubling.
-  const auto gates =
-      static_cast<std::uint32_t>(input.clauses.literalCount() + input.clauses.size() + 1);
-  GateClauseSummary summary;
-  {
-    std::vector<std::uint32_t> inputVariables = input.quantifierOf.sortedKeys();
-    const auto inputCount = static_cast<std::uint32_t>(inputVariables.size());
-    renumbered_ =
-        renumber && input.maxVar > 4 * std::uint64_t{inputCount} + AigStore::kVariablesPerPage;
-    graphN_ = renumbered_ ? inputCount + 1 : n_;
-    ClauseIndex index;
-    {
-      // The clauses become their cubes in place; the cubes carry everything of the matrix
-      // that is still needed.
-      CubeArray cubes = std::move(input.clauses);
-      input.clauses = ClauseArray();
-      cubes.complementEach();
-      if (renumbered_ && renumberCubes(cubes, inputVariables)) {
-        originalInputs_ = std::move(inputVariables);
-        inputVariables.resize(inputCount);
-        for (std::uint32_t i = 0; i < inputCount; ++i) inputVariables[i] = i + 1;
-      } else {
-        renumbered_ = false;
-        graphN_ = n_;
-      }
-      index.defineDnf(graphN_, std::move(cubes));
-    }
-    const std::uint32_t outputVariables[] = {graphN_};
-    store_.reserve(graphN_ + gates - 1, inputCount, 0, 1, gates);
-    if (filling != nullptr) filling->reserved(store_.ands, std::size_t{gates} * sizeof(AigAnd));
-    buildDefinitionGraph(std::move(index), inputVariables, outputVariables, graphN_ + 1, store_,
-                         filling != nullptr ? &filling->built : nullptr, &summary);
+  inputVariables_ = input.quantifierOf.sortedKeys();
+  const auto inputCount = static_cast<std::uint32_t>(inputVariables_.size());
+  renumbered_ =
+      renumber && input.maxVar > 4 * std::uint64_t{inputCount} + AigStore::kVariablesPerPage;
+  graphN_ = renumbered_ ? inputCount + 1 : n_;
+  // The matrix's negation is the disjunction of the clauses' complements (cubes), which the
+  // builder forms as it goes where no clause repeats a literal (the reader's never do);
+  // otherwise the cubes are formed first, in place, each literal once. Either way they carry
+  // everything of the matrix that is still needed.
+  CubeArray cubes = std::move(input.clauses);
+  input.clauses = ClauseArray();
+  const bool complementLater = !cubes.repeatsLiteral();
+  if (!complementLater) cubes.complementEach();
+  if (renumbered_ && renumberCubes(cubes, inputVariables_)) {
+    originalInputs_ = std::move(inputVariables_);
+    inputVariables_.resize(inputCount);
+    for (std::uint32_t i = 0; i < inputCount; ++i) inputVariables_[i] = i + 1;
+  } else {
+    renumbered_ = false;
+    graphN_ = n_;
   }
-  clauseCount_ = summary.count;
-  const std::uint32_t largest = summary.largestVariable;
-  // Numbering back keeps the order of variables, so the largest stays the largest.
-  outputMaxVar_ = original(largest << 1) >> 1;
+
+  // The gates follow from the cubes' lengths: a chain of one gate per literal (the first over
+  // true: two clauses, the others three), one gate per cube joining it to the others (three
+  // clauses; two for the first cube, over true; one for an empty cube, which is false), and
+  // the gate of n (two clauses; one with no cubes at all, where n is false). The last gate
+  // joined is the largest variable.
+  const std::uint64_t literals = cubes.literalCount();
+  const std::uint64_t sets = cubes.size();
+  gateCount_ = static_cast<std::uint32_t>(literals + sets + 1);
+  if (sets == 0) {
+    clauseCount_ = 1;
+    outputMaxVar_ = n_;
+  } else {
+    std::uint64_t empty = 0;
+    for (const std::span<const Literal> cube : cubes) empty += cube.empty() ? 1 : 0;
+    const std::uint64_t chains = 3 * literals - (sets - empty);
+    const std::uint64_t joins = 3 * (sets - empty) + empty - (cubes[0].empty() ? 0 : 1);
+    clauseCount_ = chains + joins + 2;
+    outputMaxVar_ = static_cast<std::uint32_t>(n_ + literals + sets);
+  }
   clauseCount_ += 1;  // the unit clause n
+
+  if (complementLater) {
+    index_.defineNegatedCnf(graphN_, std::move(cubes));
+  } else {
+    index_.defineDnf(graphN_, std::move(cubes));
+  }
+  // Sized once instead of growing by doubling.
+  store_.reserve(graphN_ + gateCount_ - 1, inputCount, 0, 1, gateCount_);
+}
+
+void NegationGraph::build(GateFilling* filling) {
+  if (filling != nullptr) {
+    filling->reserved(store_.ands, std::size_t{gateCount_} * sizeof(AigAnd));
+  }
+  const std::uint32_t outputVariables[] = {graphN_};
+  buildDefinitionGraph(std::move(index_), inputVariables_, outputVariables, graphN_ + 1, store_,
+                       filling != nullptr ? &filling->built : nullptr);
+  index_ = ClauseIndex();
+  std::vector<std::uint32_t>().swap(inputVariables_);
+  // The text's numbers were taken from the shape the gates were to have.
+  if (store_.andCount != gateCount_) throw std::logic_error("negation graph of unforeseen size");
 }
 
 namespace {
@@ -119,10 +148,17 @@ std::uint64_t freshLines(std::uint32_t n, std::uint32_t maxVar) {
 // Pieces: the header with the first lines of the prefix (at least one piece, also for an
 // empty prefix), the rest of the prefix, the lines of the fresh variables, the gates (the
 // last piece with the unit clause; at least one piece).
+std::uint32_t NegationGraph::gatesNeededBy(std::size_t piece, const Formula& input) const {
+  const PieceCounts counts = pieceCounts(input);
+  if (piece < counts.prefix + counts.fresh) return 0;
+  const std::size_t endGate = (piece - counts.prefix - counts.fresh + 1) * kGatesPerPiece;
+  return static_cast<std::uint32_t>(std::min<std::size_t>(gateCount_, endGate));
+}
+
 NegationGraph::PieceCounts NegationGraph::pieceCounts(const Formula& input) const {
   return {std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece)),
           piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece),
-          std::max<std::size_t>(1, piecesFor(store_.andCount, kGatesPerPiece))};
+          std::max<std::size_t>(1, piecesFor(gateCount_, kGatesPerPiece))};
 }
 
 std::size_t NegationGraph::pieceCount(const Formula& input) const {
@@ -151,7 +187,7 @@ void NegationGraph::writePiece(std::size_t piece, const Formula& input,
   }
   piece -= counts.fresh;
   const std::size_t firstGate = piece * kGatesPerPiece;
-  const std::size_t endGate = std::min<std::size_t>(store_.andCount, firstGate + kGatesPerPiece);
+  const std::size_t endGate = std::min<std::size_t>(gateCount_, firstGate + kGatesPerPiece);
   // Gates are numbered one after the other and mostly use the gate before: the digits of
   // the last gate variable are kept, and a gate's own are counted up from them. Digits are
   // held in registers where the compiler can.
@@ -188,7 +224,7 @@ void NegationGraph::writePiece(std::size_t piece, const Formula& input,
     last = own;
     lastVariable = variable;
   }
-  if (endGate == store_.andCount) {
+  if (endGate == gateCount_) {
     const Literal unit = makeLiteral(n_, false);
     writer.clause(std::span<const Literal>(&unit, 1));
   }

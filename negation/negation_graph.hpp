@@ -10,6 +10,7 @@
 #include "aiger/aiger.hpp"
 #include "formula/formula.hpp"
 #include "formula/qdimacs_writer.hpp"
+#include "negation/clause_index.hpp"
 
 namespace ZEFI {
 
@@ -33,7 +34,7 @@ struct GateFilling {
 // The graph whose one output n = input.maxVar + 1 is the negation of input's matrix, built
 // in store (empty) from the matrix, which it takes: input.clauses is left empty. Its inputs
 // are the keys of input.quantifierOf; gate variables follow n. The input must fit
-// (negationFits).
+// (negationFits), and its literals lie over variables 1 .. input.maxVar.
 //
 // With renumber set, inputs scattered so thinly that the store's variable table would pay a
 // page for each are numbered 1..V inside the graph (ascending, so every order stays), n
@@ -42,6 +43,15 @@ struct GateFilling {
 class NegationGraph {
  public:
   NegationGraph(Formula& input, AigStore& store, bool renumber, GateFilling* filling = nullptr);
+
+  // Takes the matrix and sizes the store without adding any gate yet: build() adds them.
+  // Every number of the text is known from here on (the gates' shape follows from the
+  // lengths of the clauses alone), so the pieces before the gates can be formed at once and
+  // each piece of gates as soon as gatesNeededBy() of it are built (GateFilling::built).
+  struct Deferred {};
+  NegationGraph(Formula& input, AigStore& store, bool renumber, Deferred);
+  void build(GateFilling* filling = nullptr);  // once, on a graph constructed Deferred
+  std::uint32_t gatesNeededBy(std::size_t piece, const Formula& input) const;
 
   // The header, the prefix of input exchanged, n and the gate variables existential, the
   // clauses of every gate in order of creation, and the unit clause n.
@@ -72,6 +82,10 @@ class NegationGraph {
   std::vector<std::uint32_t> originalInputs_;  // graph input i + 1 is originalInputs_[i]
   std::uint32_t outputMaxVar_ = 0;             // largest variable of the gate clauses
   std::uint64_t clauseCount_ = 0;
+  std::uint32_t gateCount_ = 0;  // the gates build() adds, n's among them
+  // What build() takes: the cubes (the clauses complemented) and the graph's inputs.
+  ClauseIndex index_;
+  std::vector<std::uint32_t> inputVariables_;
 };
 
 // The negation of input (as the reader fills it) written to out in memory, its graph's

@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "fuzz/checks.hpp"
 #include "negation/negation_graph.hpp"
@@ -79,6 +80,27 @@ TEST(WriteNegation, VariablesAcrossEveryNumberOfDigits) {
     std::ostringstream negation;
     ASSERT_TRUE(writeNegation(input, negation));
     EXPECT_EQ(negation.str(), fuzz::negationThroughFormula(expectedInput)) << text;
+  }
+}
+
+// A formula put together by a library caller may repeat a literal in a clause (the reader
+// never does): each cube holds it once, as the long way's cubes do, short clause or long.
+TEST(WriteNegation, ALiteralRepeatedInAClauseCountsOnce) {
+  const std::string text = "p cnf 40 1\ne 1 2 3 0\na 4 0\n1 -2 0\n";
+  std::vector<Literal> longClause;
+  for (std::uint32_t v = 1; v <= 40; ++v) longClause.push_back(makeLiteral(v, v % 3 == 0));
+  longClause.push_back(makeLiteral(7, false));
+  for (const std::vector<Literal>& repeating :
+       {std::vector<Literal>{makeLiteral(3, true), makeLiteral(4, false), makeLiteral(3, true)},
+        longClause}) {
+    Formula expectedInput;
+    std::istringstream in(text);
+    ASSERT_TRUE(expectedInput.readQdimacs(in));
+    expectedInput.clauses.append(repeating);
+    Formula input = expectedInput;
+    std::ostringstream negation;
+    ASSERT_TRUE(writeNegation(input, negation));
+    EXPECT_EQ(negation.str(), fuzz::negationThroughFormula(expectedInput));
   }
 }
 
