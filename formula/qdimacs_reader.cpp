@@ -318,12 +318,42 @@ class LookupQueue {
   std::size_t count_ = 0;
 };
 
+// The quantified variables of a complete prefix as one bit each, where they are numbered
+// densely enough for that to take at most a word per variable: asked for every literal of
+// the matrix, a set of bits stays in the cache where the prefix map does not.
+class QuantifiedBits {
+ public:
+  explicit QuantifiedBits(const std::vector<Quantification>& prefix) {
+    std::uint32_t largest = 0;
+    for (const Quantification& quantification : prefix) {
+      largest = std::max(largest, quantification.variable);
+    }
+    const std::size_t words = largest / 64 + 1;
+    if (prefix.empty() || words > prefix.size()) return;
+    words_.assign(words, 0);
+    for (const Quantification& quantification : prefix) {
+      words_[quantification.variable >> 6] |= std::uint64_t{1} << (quantification.variable & 63);
+    }
+  }
+  bool usable() const { return !words_.empty(); }
+  bool contains(std::uint32_t variable) const {
+    const std::size_t word = variable >> 6;
+    return word < words_.size() && ((words_[word] >> (variable & 63)) & 1) != 0;
+  }
+
+ private:
+  std::vector<std::uint64_t> words_;
+};
+
 // The variables of a part of the clause section that the prefix does not quantify, in the
-// order of their first occurrence, found without changing the prefix maps.
+// order of their first occurrence, found without changing the prefix maps (asking bits
+// instead where they are usable).
 struct FreeVariables {
-  explicit FreeVariables(const VariableMap<Quantification>& quantified) : quantified(quantified) {}
+  FreeVariables(const VariableMap<Quantification>& quantified, const QuantifiedBits* bits)
+      : quantified(quantified), bits(bits != nullptr && bits->usable() ? bits : nullptr) {}
 
   const VariableMap<Quantification>& quantified;
+  const QuantifiedBits* bits;
   VariableMap<bool> met;
   std::vector<std::uint32_t> order;
   LookupQueue lookups;
@@ -334,6 +364,10 @@ struct FreeVariables {
     }
   }
   void note(std::uint32_t variable) {
+    if (bits != nullptr) {
+      if (!bits->contains(variable) && met.tryEmplace(variable).second) order.push_back(variable);
+      return;
+    }
     lookups.push(quantified, variable, [this](std::uint32_t v) { check(v); });
   }
   void finish() {
@@ -404,7 +438,8 @@ struct ClausePart {
 
 // The second part of a split clause section and the thread that reads it.
 struct SecondPart {
-  explicit SecondPart(const VariableMap<Quantification>& quantified) : free(quantified) {}
+  SecondPart(const VariableMap<Quantification>& quantified, const QuantifiedBits* bits)
+      : free(quantified, bits) {}
 
   InputBuffer* split = nullptr;  // the first part's input, to end where this part starts
   std::unique_ptr<std::streambuf> source;
@@ -542,7 +577,11 @@ struct Reader {
     first.token = token;
     first.tokenRead = true;
     first.maxVar = formula.maxVar;
-    SecondPart second(formula.quantifierOf);
+    // Only parts read apart leave the prefix as it is until both are done.
+    std::optional<QuantifiedBits> bits;
+    if (helper) bits.emplace(formula.prefix);
+    const QuantifiedBits* const quantified = bits ? &*bits : nullptr;
+    SecondPart second(formula.quantifierOf, quantified);
     bool split = false;
     try {
       if (helper && splitAt(start, totalBytes, splitBytes, second)) {
@@ -565,7 +604,7 @@ struct Reader {
     } else {
       // While the second part is read, the prefix maps are only read: each part notes the
       // variables they lack, which join the prefix afterwards, the first part's first.
-      FreeVariables free(formula.quantifierOf);
+      FreeVariables free(formula.quantifierOf, quantified);
       ok = first.read([&free](std::uint32_t variable) { free.note(variable); }) == PartEnd::Input;
       free.finish();
       formula.maxVar = first.maxVar;

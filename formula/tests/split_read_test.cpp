@@ -43,8 +43,15 @@ Read readFile(const std::string& path, bool twoParts) {
   return result;
 }
 
-// Random clause text: literals over 1..30 with repeats and complements, zeros, and now and
-// then a long token (leading zeros), a token that is no literal, or a comment line.
+// A variable of 1..30, or now and then one of a few on either side of a multiple of 32 and
+// 64 (some of them quantified).
+std::string randomVariable(std::mt19937& rng) {
+  static const unsigned kWide[] = {31, 32, 63, 64, 65, 95, 96, 100, 127, 128};
+  return std::to_string(rng() % 5 == 0 ? kWide[rng() % 10] : 1 + rng() % 30);
+}
+
+// Random clause text: literals of randomVariable with repeats and complements, zeros, and now
+// and then a long token (leading zeros), a token that is no literal, or a comment line.
 std::string randomClauses(std::mt19937& rng, int tokens, bool hostile) {
   std::string text;
   for (int i = 0; i < tokens; ++i) {
@@ -52,13 +59,13 @@ std::string randomClauses(std::mt19937& rng, int tokens, bool hostile) {
     if (pick < 20) {
       text += "0";
     } else if (hostile && pick < 22) {
-      text += std::string(3000, '0') + std::to_string(1 + rng() % 30);
+      text += std::string(3000, '0') + randomVariable(rng);
     } else if (hostile && pick == 22) {
       text += rng() % 2 ? "4294967296" : "2147483648";
     } else if (hostile && pick == 23) {
       text += "c x 5";
     } else {
-      text += (rng() % 2 ? "-" : "") + std::to_string(1 + rng() % 30);
+      text += (rng() % 2 ? "-" : "") + randomVariable(rng);
     }
     text += rng() % 4 == 0 ? "\n" : " ";
   }
@@ -74,8 +81,8 @@ TEST(SplitRead, SameFormulaWhereverTheCutFalls) {
   int splits = 0;
   for (int round = 0; round < 120; ++round) {
     const bool hostile = round % 3 == 0;
-    // Variables 1..10 quantified, the others free.
-    std::string head = "p cnf 12 40\ne 1 2 3 0\na 4 5 6 7 0\ne 8 9 10 0\n1 ";
+    // Variables 1..10 and a few above 31 quantified, the others free.
+    std::string head = "p cnf 12 40\ne 1 2 3 0\na 4 5 6 7 32 0\ne 8 9 10 63 96 100 0\n1 ";
     const std::string before = randomClauses(rng, 30, false);
     // Every fourth round a bogus token ends right at the cut: the first part meets it as
     // its last, at the end of its own input but not of the file's.
