@@ -63,31 +63,38 @@ bool AigStore::checkAndOperands() {
   bool inOrder = true;
   const AigAnd* const gates = ands;
   const std::uint32_t count = andCount;
-  // A graph built gate by gate holds its gates on consecutive variables from the first
-  // gate's: where the directory says so (pages that are runs of gates, each taking up where
-  // the last ended), a variable of that range is the gate at its distance from the first,
-  // without a look at its page. The first gate's page may hold other variables as well (a
-  // gate defined last, say): the range then starts at the next page.
-  const std::uint64_t firstGate = count > 0 ? gates[0].lhs >> 1 : 0;
-  std::uint64_t low = firstGate;
-  if (firstGate != 0 && firstGate < capacity &&
-      !RunPage::is(pages[firstGate >> kVariablePageBits])) {
-    low = ((firstGate >> kVariablePageBits) + 1) << kVariablePageBits;
-  }
-  std::uint64_t high = low;  // the range is low .. high - 1
-  while (firstGate != 0 && high < capacity && high - firstGate < count) {
-    AigVariable* const word = pages[high >> kVariablePageBits];
-    const auto slot = static_cast<std::uint32_t>(high & PageTable<AigVariable>::kPageMask);
-    if (!RunPage::is(word)) break;
-    const RunPage run = RunPage::of(word);
-    if (!run.gates || run.first != slot || run.base != high - firstGate) break;
-    high += run.count;
-    if (run.first + run.count != AigStore::kVariablesPerPage) break;  // the run ends here
-  }
-  const auto lookUp = [&roleOf, firstGate, low, high](std::uint32_t variable) -> Role {
-    if (variable >= low && variable < high) {
-      return Role{true, true, static_cast<std::uint32_t>(variable - firstGate)};
+  // A graph built record by record holds its gates (and its inputs) on consecutive variables
+  // from the first one's: where the directory says so (pages that are runs of that kind, each
+  // taking up where the last ended), a variable of that range is the record at its distance
+  // from the first, without a look at its page. The first one's page may hold other
+  // variables as well (a gate defined last, say): the range then starts at the next page.
+  struct Range {
+    std::uint64_t first, low, high;  // the range is low .. high - 1
+    bool holds(std::uint64_t variable) const { return variable >= low && variable < high; }
+  };
+  const auto rangeOf = [pages, capacity](std::uint64_t first, bool ofGates, std::uint64_t records) {
+    Range range{first, first, first};
+    if (first != 0 && first < capacity && !RunPage::is(pages[first >> kVariablePageBits])) {
+      range.low = range.high = ((first >> kVariablePageBits) + 1) << kVariablePageBits;
     }
+    while (first != 0 && range.high < capacity && range.high - first < records) {
+      AigVariable* const word = pages[range.high >> kVariablePageBits];
+      const auto slot = static_cast<std::uint32_t>(range.high & PageTable<AigVariable>::kPageMask);
+      if (!RunPage::is(word)) break;
+      const RunPage run = RunPage::of(word);
+      if (run.gates != ofGates || run.first != slot || run.base != range.high - first) break;
+      range.high += run.count;
+      if (run.first + run.count != AigStore::kVariablesPerPage) break;  // the run ends here
+    }
+    return range;
+  };
+  const Range gateRange = rangeOf(count > 0 ? gates[0].lhs >> 1 : 0, true, count);
+  const Range inputRange = rangeOf(inputCount > 0 ? inputs[0].literal >> 1 : 0, false, inputCount);
+  const auto lookUp = [&roleOf, gateRange, inputRange](std::uint32_t variable) -> Role {
+    if (gateRange.holds(variable)) {
+      return Role{true, true, static_cast<std::uint32_t>(variable - gateRange.first)};
+    }
+    if (inputRange.holds(variable)) return Role{true, false, 0};
     return roleOf(variable);
   };
   for (std::uint32_t position = 0; position < count; ++position) {
