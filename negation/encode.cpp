@@ -46,41 +46,47 @@ template <class Sets>
 std::uint32_t buildChains(AigStore& store, Sets& sets, Reading reading, AigLiteral defined,
                           std::uint32_t next, std::atomic<std::uint32_t>* built) {
   constexpr bool consume = !std::is_const_v<Sets>;
-  // Progress is told often enough for a reader of the gates to follow closely; memory goes
-  // back in larger steps.
-  constexpr std::size_t kPublishEvery = std::size_t{1} << 12;
+  // The gates are formed in the store's room and added so many at a time, and their count
+  // told then (also inside a long set, so that a reader of the gates follows closely); the
+  // sets' memory goes back in larger steps.
+  constexpr std::size_t kAddEvery = std::size_t{1} << 14;
   constexpr std::size_t kDiscardEvery = std::size_t{1} << 16;
   const AigLiteral literalFlip = reading == Reading::Disjunctive ? 0u : 1u;
   AigLiteral acc = kTrue;
   const std::size_t setCount = sets.size();
-  // The gates of so many sets at a time are formed in the store's room and added together.
-  for (std::size_t i = 0; i < setCount;) {
-    const std::size_t batchEnd = std::min(setCount, (i / kPublishEvery + 1) * kPublishEvery);
-    std::uint64_t batchGates = 0;
-    for (std::size_t k = i; k < batchEnd; ++k) batchGates += sets[k].size() + 1;
-    AigAnd* gate = store.andRoom(static_cast<std::uint32_t>(batchGates));
-    for (; i < batchEnd; ++i) {
-      const std::span<const Literal> set = sets[i];
-      AigLiteral complemented = kFalse;  // an empty cube is true, an empty clause false
-      if (!set.empty()) {
-        AigLiteral prev = kTrue;
-        for (const Literal literal : set) {
+  AigAnd* const room = store.andRoom(static_cast<std::uint32_t>(sets.literalCount() + setCount));
+  std::size_t filled = 0;  // records of room filled
+  std::size_t added = 0;   // and added to the store
+  const auto addFilled = [&] {
+    store.addAnds(static_cast<std::uint32_t>(filled - added));
+    added = filled;
+    if (built != nullptr) built->store(store.andCount, std::memory_order_release);
+  };
+  for (std::size_t i = 0; i < setCount; ++i) {
+    const std::span<const Literal> set = sets[i];
+    AigLiteral complemented = kFalse;  // an empty cube is true, an empty clause false
+    if (!set.empty()) {
+      AigLiteral prev = kTrue;
+      // A long set's chain is added a stretch at a time.
+      for (std::size_t k = 0; k < set.size();) {
+        const std::size_t end = std::min(set.size(), k + kAddEvery);
+        for (; k < end; ++k) {
           const AigLiteral own = aigLiteral(next++);
-          *gate++ = AigAnd{own, prev, aigOf(literal) ^ literalFlip};
+          room[filled++] = AigAnd{own, prev, aigOf(set[k]) ^ literalFlip};
           prev = own;
         }
-        complemented = prev ^ 1u;
+        if (filled - added >= kAddEvery) addFilled();
       }
-      const AigLiteral combined = aigLiteral(next++);
-      *gate++ = AigAnd{combined, acc, complemented};
-      acc = combined;
+      complemented = prev ^ 1u;
     }
-    store.addAnds(static_cast<std::uint32_t>(batchGates));
+    const AigLiteral combined = aigLiteral(next++);
+    room[filled++] = AigAnd{combined, acc, complemented};
+    acc = combined;
     if constexpr (consume) {
-      if (i % kDiscardEvery == 0) sets.discardBefore(i);
+      if ((i + 1) % kDiscardEvery == 0) sets.discardBefore(i + 1);
     }
-    if (built != nullptr) built->store(store.andCount, std::memory_order_release);
   }
+  addFilled();
   if constexpr (consume) sets = Sets();
   const AigLiteral root = reading == Reading::Conjunctive ? acc : acc ^ 1u;
   store.addAnd(defined, root, root);
