@@ -244,6 +244,10 @@ bool invertFile(Formula& input, const std::string& fileName) {
   if (!negationFits(input)) throw Exception(kNegationTooLarge);
   const AigStorePtr store(AigStore::createDefault());
   NegationGraph negation(input, *store, true, NegationGraph::Deferred{});
+  // The text needs nothing more of the input than its prefix: the maps of the prefix go before
+  // the graph's memory comes.
+  input.quantifierOf.clear();
+  input.positionOf.clear();
   OutputFile file(standardStreams ? std::string() : outputNameFor(fileName), standardStreams);
   bool written = false;
   {

@@ -19,11 +19,11 @@ inline bool isStandardStreams(const std::string& fileName) {
 std::string outputNameFor(const std::string& inputName);
 
 // Reads the named file into input and writes its negation, never holding the output's
-// clauses in memory. Input compressed with gzip, xz, bzip2 or zstd is decompressed on the
-// way. For the name "-", standard input is read and the negation written to standard output
-// as it comes. Throws Exception when the input is rejected or the output cannot be written in
-// full; a problem the graph's check finds is printed as an "AIGER ERROR: " line (on standard
-// error for "-") and does not stop the negation.
+// clauses in memory; input keeps only its header and prefix. Input compressed with gzip, xz, bzip2
+// or zstd is decompressed on the way. For the name "-", standard input is read and the negation
+// written to standard output as it comes. Throws Exception when the input is rejected or the output
+// cannot be written in full; a problem the graph's check finds is printed as an "AIGER ERROR: "
+// line (on standard error for "-") and does not stop the negation.
 bool invertFile(Formula& input, const std::string& fileName);
 
 }  // namespace ZEFI
