@@ -100,6 +100,9 @@ class PagePreparer final : public GateFilling {
           std::this_thread::sleep_for(std::chrono::microseconds(50));
           continue;
         }
+        // Where the filling has caught up, its own faults have readied the pages behind it:
+        // go on a step ahead of it instead.
+        if (at < filled + kStep) at = std::min(end, (filled + kStep) & ~(page - 1));
         const std::uintptr_t step = std::min<std::uintptr_t>(kStep, end - at);
         // Not supported here, or no memory: the filling thread faults as usual.
         if (madvise(reinterpret_cast<void*>(at), step, MADV_POPULATE_WRITE) != 0) return;
