@@ -101,11 +101,8 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Def
   }
   clauseCount_ += 1;  // the unit clause n
 
-  if (complementLater) {
-    index_.defineNegatedCnf(graphN_, std::move(cubes));
-  } else {
-    index_.defineDnf(graphN_, std::move(cubes));
-  }
+  sets_ = std::move(cubes);
+  cubesFormed_ = !complementLater;
   // Sized once instead of growing by doubling.
   store_.reserve(graphN_ + gateCount_ - 1, inputCount, 0, 1, gateCount_);
 }
@@ -114,10 +111,16 @@ void NegationGraph::build(GateFilling* filling) {
   if (filling != nullptr) {
     filling->reserved(store_.ands, std::size_t{gateCount_} * sizeof(AigAnd));
   }
+  ClauseIndex index;
+  if (cubesFormed_) {
+    index.defineDnf(graphN_, std::move(sets_));
+  } else {
+    index.defineNegatedCnf(graphN_, std::move(sets_));
+  }
+  sets_ = ClauseArray();
   const std::uint32_t outputVariables[] = {graphN_};
-  buildDefinitionGraph(std::move(index_), inputVariables_, outputVariables, graphN_ + 1, store_,
+  buildDefinitionGraph(std::move(index), inputVariables_, outputVariables, graphN_ + 1, store_,
                        filling != nullptr ? &filling->built : nullptr);
-  index_ = ClauseIndex();
   std::vector<std::uint32_t>().swap(inputVariables_);
   // The text's numbers were taken from the shape the gates were to have.
   if (store_.andCount != gateCount_) throw std::logic_error("negation graph of unforeseen size");

@@ -10,7 +10,6 @@
 #include "aiger/aiger.hpp"
 #include "formula/formula.hpp"
 #include "formula/qdimacs_writer.hpp"
-#include "negation/clause_index.hpp"
 
 namespace ZEFI {
 
@@ -83,8 +82,10 @@ class NegationGraph {
   std::uint32_t outputMaxVar_ = 0;             // largest variable of the gate clauses
   std::uint64_t clauseCount_ = 0;
   std::uint32_t gateCount_ = 0;  // the gates build() adds, n's among them
-  // What build() takes: the cubes (the clauses complemented) and the graph's inputs.
-  ClauseIndex index_;
+  // What build() takes: the clauses (or, where they repeat a literal, the cubes already
+  // formed) and the graph's inputs.
+  ClauseArray sets_;
+  bool cubesFormed_ = false;
   std::vector<std::uint32_t> inputVariables_;
 };
 
