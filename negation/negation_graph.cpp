@@ -151,13 +151,6 @@ std::uint64_t freshLines(std::uint32_t n, std::uint32_t maxVar) {
 // Pieces: the header with the first lines of the prefix (at least one piece, also for an
 // empty prefix), the rest of the prefix, the lines of the fresh variables, the gates (the
 // last piece with the unit clause; at least one piece).
-std::uint32_t NegationGraph::gatesNeededBy(std::size_t piece, const Formula& input) const {
-  const PieceCounts counts = pieceCounts(input);
-  if (piece < counts.prefix + counts.fresh) return 0;
-  const std::size_t endGate = (piece - counts.prefix - counts.fresh + 1) * kGatesPerPiece;
-  return static_cast<std::uint32_t>(std::min<std::size_t>(gateCount_, endGate));
-}
-
 NegationGraph::PieceCounts NegationGraph::pieceCounts(const Formula& input) const {
   return {std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece)),
           piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece),
@@ -167,6 +160,13 @@ NegationGraph::PieceCounts NegationGraph::pieceCounts(const Formula& input) cons
 std::size_t NegationGraph::pieceCount(const Formula& input) const {
   const PieceCounts counts = pieceCounts(input);
   return counts.prefix + counts.fresh + counts.gates;
+}
+
+std::uint32_t NegationGraph::gatesNeededBy(std::size_t piece, const Formula& input) const {
+  const PieceCounts counts = pieceCounts(input);
+  if (piece < counts.prefix + counts.fresh) return 0;
+  const std::size_t endGate = (piece - counts.prefix - counts.fresh + 1) * kGatesPerPiece;
+  return static_cast<std::uint32_t>(std::min<std::size_t>(gateCount_, endGate));
 }
 
 void NegationGraph::writePiece(std::size_t piece, const Formula& input,
