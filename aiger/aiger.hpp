@@ -193,6 +193,7 @@ class AigStore {
   // inputs at record index onward in a run page when they continue one (or start one on a
   // page never touched); false when the entries must be made by importLiteral.
   bool extendRun(std::uint32_t variable, bool gate, std::uint32_t index, std::uint32_t count = 1);
+  void defineAnd(AigLiteral lhs, std::uint32_t index);   // the entry of the gate at ands[index]
   void coverVariable(std::uint32_t variable);            // grows the directory to hold it
   AigVariable*& pageOf(std::uint32_t variable);          // its directory word, never a run
   AigVariable* variableEntry(std::uint32_t variable);    // null when never touched

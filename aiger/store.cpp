@@ -282,12 +282,15 @@ void AigStore::addOutput(AigLiteral literal, const char* name) {
   ++outputCount;
 }
 
+void AigStore::defineAnd(AigLiteral lhs, std::uint32_t index) {
+  if (extendRun(lhs >> 1, true, index)) return;
+  AigVariable* entry = importLiteral(lhs);
+  entry->isAnd = 1;
+  entry->index = index;
+}
+
 void AigStore::addAnd(AigLiteral lhs, AigLiteral rhs0, AigLiteral rhs1) {
-  if (!extendRun(lhs >> 1, true, andCount)) {
-    AigVariable* entry = importLiteral(lhs);
-    entry->isAnd = 1;
-    entry->index = andCount;
-  }
+  defineAnd(lhs, andCount);
   noteLiteral(rhs0);
   noteLiteral(rhs1);
   if (andCount == andCapacity) growArray(ands, andCapacity);
@@ -304,6 +307,10 @@ AigAnd* AigStore::andRoom(std::uint32_t count) {
 void AigStore::addAnds(std::uint32_t count) {
   const std::uint32_t end = andCount + count;
   AigLiteral largest = 0;
+  for (std::uint32_t k = andCount; k < end; ++k) {
+    largest = std::max(largest, std::max(ands[k].rhs0, ands[k].rhs1));
+  }
+  noteLiteral(largest);
   while (andCount < end) {
     const std::uint32_t variable = ands[andCount].lhs >> 1;
     // The gates on consecutive variables from here to the end of the page continue its run
@@ -315,21 +322,12 @@ void AigStore::addAnds(std::uint32_t count) {
       ++stretch;
     }
     if (extendRun(variable, true, andCount, stretch)) {
-      for (std::uint32_t k = 0; k < stretch; ++k) {
-        const AigAnd& gate = ands[andCount + k];
-        largest = std::max(largest, std::max(gate.rhs0, gate.rhs1));
-      }
       andCount += stretch;
-      continue;
+    } else {
+      defineAnd(ands[andCount].lhs, andCount);
+      ++andCount;
     }
-    const AigAnd gate = ands[andCount];
-    AigVariable* entry = importLiteral(gate.lhs);
-    entry->isAnd = 1;
-    entry->index = andCount;
-    largest = std::max(largest, std::max(gate.rhs0, gate.rhs1));
-    ++andCount;
   }
-  noteLiteral(largest);
 }
 
 void AigStore::addComment(const char* text) {

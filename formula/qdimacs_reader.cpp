@@ -349,11 +349,10 @@ class QuantifiedBits {
 // order of their first occurrence, found without changing the prefix maps (asking bits
 // instead where they are usable).
 struct FreeVariables {
-  FreeVariables(const VariableMap<Quantification>& quantified, const QuantifiedBits* bits)
-      : quantified(quantified), bits(bits != nullptr && bits->usable() ? bits : nullptr) {}
+  explicit FreeVariables(const VariableMap<Quantification>& quantified) : quantified(quantified) {}
 
   const VariableMap<Quantification>& quantified;
-  const QuantifiedBits* bits;
+  const QuantifiedBits* bits = nullptr;
   VariableMap<bool> met;
   std::vector<std::uint32_t> order;
   LookupQueue lookups;
@@ -363,6 +362,8 @@ struct FreeVariables {
       order.push_back(variable);
     }
   }
+  // Asks given instead of the map from now on, where it is usable.
+  void ask(const QuantifiedBits& given) { bits = given.usable() ? &given : nullptr; }
   void note(std::uint32_t variable) {
     if (bits != nullptr) {
       if (!bits->contains(variable) && met.tryEmplace(variable).second) order.push_back(variable);
@@ -438,8 +439,7 @@ struct ClausePart {
 
 // The second part of a split clause section and the thread that reads it.
 struct SecondPart {
-  SecondPart(const VariableMap<Quantification>& quantified, const QuantifiedBits* bits)
-      : free(quantified, bits) {}
+  explicit SecondPart(const VariableMap<Quantification>& quantified) : free(quantified) {}
 
   InputBuffer* split = nullptr;  // the first part's input, to end where this part starts
   std::unique_ptr<std::streambuf> source;
@@ -577,14 +577,14 @@ struct Reader {
     first.token = token;
     first.tokenRead = true;
     first.maxVar = formula.maxVar;
-    // Only parts read apart leave the prefix as it is until both are done.
+    SecondPart second(formula.quantifierOf);
+    // Parts read apart leave the prefix as it is until both are done: both ask its bits.
     std::optional<QuantifiedBits> bits;
-    if (helper) bits.emplace(formula.prefix);
-    const QuantifiedBits* const quantified = bits ? &*bits : nullptr;
-    SecondPart second(formula.quantifierOf, quantified);
     bool split = false;
     try {
       if (helper && splitAt(start, totalBytes, splitBytes, second)) {
+        bits.emplace(formula.prefix);
+        second.free.ask(*bits);
         second.split->endAt(second.start);
         second.thread = helper([&second] { second.read(); });
         split = second.thread.joinable();
@@ -604,7 +604,8 @@ struct Reader {
     } else {
       // While the second part is read, the prefix maps are only read: each part notes the
       // variables they lack, which join the prefix afterwards, the first part's first.
-      FreeVariables free(formula.quantifierOf, quantified);
+      FreeVariables free(formula.quantifierOf);
+      free.ask(*bits);
       ok = first.read([&free](std::uint32_t variable) { free.note(variable); }) == PartEnd::Input;
       free.finish();
       formula.maxVar = first.maxVar;

@@ -22,23 +22,23 @@ QuantifierKind exchanged(QuantifierKind kind) {
   }
 }
 
-// Replaces every variable of the cubes by its rank among the input variables; false, with
-// the cubes unchanged, when some variable is not among them (the reader never leaves one
+// Replaces every variable of the sets by its rank among the input variables; false, with
+// the sets unchanged, when some variable is not among them (the reader never leaves one
 // out, but a formula built by other means may).
-bool renumberCubes(CubeArray& cubes, const std::vector<std::uint32_t>& inputVariables) {
+bool renumberSets(ClauseArray& sets, const std::vector<std::uint32_t>& inputVariables) {
   VariableMap<std::uint32_t> rank;
   for (std::uint32_t i = 0; i < inputVariables.size(); ++i) rank[inputVariables[i]] = i + 1;
-  CubeArray result;
-  result.reserve(cubes.size(), cubes.literalCount());
-  for (const std::span<const Literal> cube : cubes) {
-    for (const Literal literal : cube) {
+  ClauseArray result;
+  result.reserve(sets.size(), sets.literalCount());
+  for (const std::span<const Literal> set : sets) {
+    for (const Literal literal : set) {
       const std::uint32_t* position = rank.find(variableOf(literal));
       if (position == nullptr) return false;
       result.pushLiteral(makeLiteral(*position, isNegated(literal)));
     }
     result.closeClause();
   }
-  cubes = std::move(result);
+  sets = std::move(result);
   return true;
 }
 
@@ -65,13 +65,13 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Def
   graphN_ = renumbered_ ? inputCount + 1 : n_;
   // The matrix's negation is the disjunction of the clauses' complements (cubes), which the
   // builder forms as it goes where no clause repeats a literal (the reader's never do);
-  // otherwise the cubes are formed first, in place, each literal once. Either way they carry
-  // everything of the matrix that is still needed.
-  CubeArray cubes = std::move(input.clauses);
+  // otherwise the cubes are formed first, in place, each literal once. Either way the sets
+  // carry everything of the matrix that is still needed, and have the cubes' lengths.
+  sets_ = std::move(input.clauses);
   input.clauses = ClauseArray();
-  const bool complementLater = !cubes.repeatsLiteral();
-  if (!complementLater) cubes.complementEach();
-  if (renumbered_ && renumberCubes(cubes, inputVariables_)) {
+  cubesFormed_ = sets_.repeatsLiteral();
+  if (cubesFormed_) sets_.complementEach();
+  if (renumbered_ && renumberSets(sets_, inputVariables_)) {
     originalInputs_ = std::move(inputVariables_);
     inputVariables_.resize(inputCount);
     for (std::uint32_t i = 0; i < inputCount; ++i) inputVariables_[i] = i + 1;
@@ -85,24 +85,22 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Def
   // clauses; two for the first cube, over true; one for an empty cube, which is false), and
   // the gate of n (two clauses; one with no cubes at all, where n is false). The last gate
   // joined is the largest variable.
-  const std::uint64_t literals = cubes.literalCount();
-  const std::uint64_t sets = cubes.size();
+  const std::uint64_t literals = sets_.literalCount();
+  const std::uint64_t sets = sets_.size();
   gateCount_ = static_cast<std::uint32_t>(literals + sets + 1);
   if (sets == 0) {
     clauseCount_ = 1;
     outputMaxVar_ = n_;
   } else {
     std::uint64_t empty = 0;
-    for (const std::span<const Literal> cube : cubes) empty += cube.empty() ? 1 : 0;
+    for (const std::span<const Literal> set : sets_) empty += set.empty() ? 1 : 0;
     const std::uint64_t chains = 3 * literals - (sets - empty);
-    const std::uint64_t joins = 3 * (sets - empty) + empty - (cubes[0].empty() ? 0 : 1);
+    const std::uint64_t joins = 3 * (sets - empty) + empty - (sets_[0].empty() ? 0 : 1);
     clauseCount_ = chains + joins + 2;
     outputMaxVar_ = static_cast<std::uint32_t>(n_ + literals + sets);
   }
   clauseCount_ += 1;  // the unit clause n
 
-  sets_ = std::move(cubes);
-  cubesFormed_ = !complementLater;
   // Sized once instead of growing by doubling.
   store_.reserve(graphN_ + gateCount_ - 1, inputCount, 0, 1, gateCount_);
 }
