@@ -4,6 +4,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -25,7 +26,12 @@ constexpr const char* kHelp =
     "written to standard output; messages then go to standard error (./- names a file).\n"
     "Exit status 0 when the negation was written, 30 after a message \"Error: ...\" when\n"
     "the input was rejected or the output could not be written.\n"
-    "zefi --version prints the version.\n";
+    "zefi --version prints the version.\n"
+    "\n"
+    "zefi --qcir <filename> writes the negation as a circuit in the QCIR-G14 format to\n"
+    "<filename> cut at its last \".\" followed by \".inverted.qcir\".\n"
+    "zefi --compact <filename> writes it as QDIMACS with one selector variable per clause\n"
+    "(about a quarter of the default's size) to the same name as the default form.\n";
 
 int report(std::ostream& messages, const std::string& message) {
   messages << "Error: " << message << std::endl;
@@ -43,20 +49,23 @@ int inform(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
+  // zefi <filename>, or zefi <form option> <filename>.
+  const std::optional<ZEFI::NegationForm> form =
+      argc >= 2 ? ZEFI::formNamed(argv[1]) : std::nullopt;
+  if (argc != (form ? 3 : 2)) {
     std::cout << "Usage: zefi <filename>" << std::endl;
     return 0;
   }
-  const std::string argument = argv[1];
-  if (argument == "--help") return inform(kHelp);
-  if (argument == "--version") return inform("zefi " ZEFI_VERSION "\n");
+  const std::string argument = argv[form ? 2 : 1];
+  if (!form && argument == "--help") return inform(kHelp);
+  if (!form && argument == "--version") return inform("zefi " ZEFI_VERSION "\n");
   // With "-", standard output carries the negation, so messages go to standard error.
   std::ostream& messages = ZEFI::isStandardStreams(argument) ? std::cerr : std::cout;
   // The input formula lives inside the try block, so that on every failure its memory is
   // given back before the message is printed.
   try {
     ZEFI::Formula input;
-    ZEFI::invertFile(input, argument);
+    ZEFI::invertFile(input, argument, form.value_or(ZEFI::NegationForm::Qdimacs));
   } catch (const ZEFI::Exception& failure) {
     return report(messages, failure.message);
   } catch (const std::bad_alloc&) {

@@ -12,6 +12,13 @@
 
 namespace ZEFI {
 
+// Whether this process may run on more than one core (taskset, cgroups).
+inline bool severalCores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  return sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 1;
+}
+
 // Starts work on a thread of its own, named name (at most 15 characters, as ps and perf show
 // it), that never receives the given signals (they stay with the threads that can block
 // them around their critical steps); a thread that is not joinable when none can be

@@ -44,7 +44,7 @@ enum class Reading { Conjunctive, Disjunctive, NegatedConjunctive };
 
 template <class Sets>
 std::uint32_t buildChains(AigStore& store, Sets& sets, Reading reading, AigLiteral defined,
-                          std::uint32_t next, std::atomic<std::uint32_t>* built) {
+                          std::uint32_t next, BuildProgress* built) {
   constexpr bool consume = !std::is_const_v<Sets>;
   // The gates are formed in the store's room and added so many at a time, and their count
   // told then (also inside a long set, so that a reader of the gates follows closely); the
@@ -60,7 +60,7 @@ std::uint32_t buildChains(AigStore& store, Sets& sets, Reading reading, AigLiter
   const auto addFilled = [&] {
     store.addAnds(static_cast<std::uint32_t>(filled - added));
     added = filled;
-    if (built != nullptr) built->store(store.andCount, std::memory_order_release);
+    if (built != nullptr) built->publish(store.andCount);
   };
   for (std::size_t i = 0; i < setCount; ++i) {
     const std::span<const Literal> set = sets[i];
@@ -100,8 +100,7 @@ namespace {
 template <class Index>
 std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVariables,
                          std::span<const std::uint32_t> outputVariables,
-                         std::uint32_t firstFreshVariable, AigStore& store,
-                         std::atomic<std::uint32_t>* built) {
+                         std::uint32_t firstFreshVariable, AigStore& store, BuildProgress* built) {
   for (const std::uint32_t variable : inputVariables) {
     store.addInput(aigLiteral(variable), nullptr);
   }
@@ -123,7 +122,7 @@ std::uint32_t buildGraph(Index& index, std::span<const std::uint32_t> inputVaria
       store.addOutput(defined, nullptr);
     }
   }
-  if (built != nullptr) built->store(store.andCount, std::memory_order_release);
+  if (built != nullptr) built->publish(store.andCount);
   return next;
 }
 
@@ -140,7 +139,7 @@ std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store,
-                                   std::atomic<std::uint32_t>* built) {
+                                   BuildProgress* built) {
   return buildGraph(index, inputVariables, outputVariables, firstFreshVariable, store, built);
 }
 

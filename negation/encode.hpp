@@ -13,6 +13,7 @@
 #include "formula/formula.hpp"
 #include "formula/qdimacs_writer.hpp"
 #include "negation/clause_index.hpp"
+#include "negation/output_form.hpp"
 
 namespace ZEFI {
 
@@ -31,7 +32,7 @@ std::uint32_t buildDefinitionGraph(ClauseIndex&& index,
                                    std::span<const std::uint32_t> inputVariables,
                                    std::span<const std::uint32_t> outputVariables,
                                    std::uint32_t firstFreshVariable, AigStore& store,
-                                   std::atomic<std::uint32_t>* built = nullptr);
+                                   BuildProgress* built = nullptr);
 
 // The clauses of one gate, at most three of at most three literals each.
 struct GateClauses {

@@ -6,21 +6,12 @@
 
 #include "negation/clause_index.hpp"
 #include "negation/encode.hpp"
+#include "negation/form_text.hpp"
+#include "negation/forms.hpp"
 
 namespace ZEFI {
 
 namespace {
-
-QuantifierKind exchanged(QuantifierKind kind) {
-  switch (kind) {
-    case Exists:
-      return Forall;
-    case Forall:
-      return Exists;
-    default:
-      return kind;  // never produced by the reader; the writer skips it either way
-  }
-}
 
 // Replaces every variable of the sets by its rank among the input variables; false, with
 // the sets unchanged, when some variable is not among them (the reader never leaves one
@@ -51,9 +42,9 @@ bool negationFits(const Formula& input) {
   return largest <= maxVariableIndex;
 }
 
-NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, GateFilling* filling)
+NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber)
     : NegationGraph(input, store, renumber, Deferred{}) {
-  build(filling);
+  build();
 }
 
 NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Deferred)
@@ -105,10 +96,11 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Def
   store_.reserve(graphN_ + gateCount_ - 1, inputCount, 0, 1, gateCount_);
 }
 
-void NegationGraph::build(GateFilling* filling) {
-  if (filling != nullptr) {
-    filling->reserved(store_.ands, std::size_t{gateCount_} * sizeof(AigAnd));
-  }
+OutputForm::Pages NegationGraph::gatePages() const {
+  return {store_.ands, std::size_t{gateCount_} * sizeof(AigAnd), sizeof(AigAnd)};
+}
+
+void NegationGraph::build(BuildProgress* progress) {
   ClauseIndex index;
   if (cubesFormed_) {
     index.defineDnf(graphN_, std::move(sets_));
@@ -118,7 +110,7 @@ void NegationGraph::build(GateFilling* filling) {
   sets_ = ClauseArray();
   const std::uint32_t outputVariables[] = {graphN_};
   buildDefinitionGraph(std::move(index), inputVariables_, outputVariables, graphN_ + 1, store_,
-                       filling != nullptr ? &filling->built : nullptr);
+                       progress);
   std::vector<std::uint32_t>().swap(inputVariables_);
   // The text's numbers were taken from the shape the gates were to have.
   if (store_.andCount != gateCount_) throw std::logic_error("negation graph of unforeseen size");
@@ -252,6 +244,54 @@ bool writeNegation(Formula& input, std::ostream& out) {
   QdimacsWriter writer(out);
   graph.write(input, writer);
   return writer.finish();
+}
+
+namespace {
+
+// The default form: the graph's text in pieces of bounded size, those of the gates formed as
+// soon as their gates are built. The check of the graph runs beside the writing: it marks
+// the store's table of variables, the pieces read only the gates.
+class QdimacsNegation final : public OutputForm {
+ public:
+  explicit QdimacsNegation(Formula& input)
+      : input_(input),
+        store_(AigStore::createDefault()),
+        graph_(input, *store_, true, NegationGraph::Deferred{}),
+        pieces_(graph_.pieceCount(input)) {
+    // The text needs nothing more of the input than its prefix: the maps of the prefix go
+    // before the graph's memory comes.
+    input.quantifierOf.clear();
+    input.positionOf.clear();
+  }
+
+  bool bounded() const override { return true; }
+  std::size_t pieceCount() const override { return pieces_; }
+  std::uint32_t progressNeededBy(std::size_t piece) const override {
+    return graph_.gatesNeededBy(piece, input_);
+  }
+  void build(BuildProgress* progress) override { graph_.build(progress); }
+  void writePiece(std::size_t piece, QdimacsWriter& writer) const override {
+    graph_.writePiece(piece, input_, writer);
+  }
+  Pages pagesToPrepare() const override { return graph_.gatePages(); }
+  bool checked() const override { return true; }
+  std::string check() override {
+    const char* problem = store_->check();
+    return problem == nullptr ? std::string() : std::string("AIGER ERROR: ") + problem;
+  }
+
+ private:
+  const Formula& input_;
+  AigStorePtr store_;
+  NegationGraph graph_;
+  std::size_t pieces_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputForm> makeQdimacsNegation(Formula& input) {
+  if (!negationFits(input)) throw std::invalid_argument(kNegationTooLarge);
+  return std::make_unique<QdimacsNegation>(input);
 }
 
 }  // namespace ZEFI

@@ -1,7 +1,6 @@
 // The graph of a formula's negation and the clause lines it turns into.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -10,6 +9,7 @@
 #include "aiger/aiger.hpp"
 #include "formula/formula.hpp"
 #include "formula/qdimacs_writer.hpp"
+#include "negation/output_form.hpp"
 
 namespace ZEFI {
 
@@ -19,16 +19,6 @@ inline constexpr const char* kNegationTooLarge = "QBF File: Number of variables 
 // Whether every variable of input's negation fits a literal: the gates lie above
 // n = maxVar + 1, one per literal and one per clause of the matrix.
 bool negationFits(const Formula& input);
-
-// What a caller may follow of the filling of the gate records (to have their pages made
-// ready on another core, ahead of the filling, say): the block reserved for them, told before
-// the first gate is added (it stays the store's), then how many gates it holds, published
-// every so often while they are added and once at the end.
-struct GateFilling {
-  virtual ~GateFilling() = default;
-  virtual void reserved(void* block, std::size_t bytes) = 0;
-  std::atomic<std::uint32_t> built{0};
-};
 
 // The graph whose one output n = input.maxVar + 1 is the negation of input's matrix, built
 // in store (empty) from the matrix, which it takes: input.clauses is left empty. Its inputs
@@ -41,15 +31,17 @@ struct GateFilling {
 // holds these numbers, so only what write() produces carries the formula's own.
 class NegationGraph {
  public:
-  NegationGraph(Formula& input, AigStore& store, bool renumber, GateFilling* filling = nullptr);
+  NegationGraph(Formula& input, AigStore& store, bool renumber);
 
   // Takes the matrix and sizes the store without adding any gate yet: build() adds them.
   // Every number of the text is known from here on (the gates' shape follows from the
   // lengths of the clauses alone), so the pieces before the gates can be formed at once and
-  // each piece of gates as soon as gatesNeededBy() of it are built (GateFilling::built).
+  // each piece of gates as soon as gatesNeededBy() of it are built (told to progress).
   struct Deferred {};
   NegationGraph(Formula& input, AigStore& store, bool renumber, Deferred);
-  void build(GateFilling* filling = nullptr);  // once, on a graph constructed Deferred
+  void build(BuildProgress* progress = nullptr);  // once, on a graph constructed Deferred
+  // The gate records build() fills, front to back (reserved from construction on).
+  OutputForm::Pages gatePages() const;
   std::uint32_t gatesNeededBy(std::size_t piece, const Formula& input) const;
 
   // The header, the prefix of input exchanged, n and the gate variables existential, the
@@ -59,7 +51,7 @@ class NegationGraph {
   // The same text in pieces of at most kPieceBytes each: write() writes pieces 0, 1, ...
   // one after the other, and each can be formed on its own (on any thread, into a buffer of
   // its own) to be joined in order.
-  static constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kPieceBytes = OutputForm::kPieceBytes;
   std::size_t pieceCount(const Formula& input) const;
   void writePiece(std::size_t piece, const Formula& input, QdimacsWriter& writer) const;
 
