@@ -78,7 +78,8 @@ class QcirNegation final : public OutputForm {
     input.quantifierOf.clear();
     input.positionOf.clear();
     classify();
-    const std::uint64_t gate = std::uint64_t{maxVar_} + gates_ + 1;
+    // A constant negation is one gate alone.
+    const std::uint64_t gate = std::uint64_t{maxVar_} + (constant() ? 0 : gates_) + 1;
     if (gate > maxVariableIndex) throw std::invalid_argument(kNegationTooLarge);
     andGate_ = static_cast<std::uint32_t>(gate);
   }
@@ -105,7 +106,7 @@ class QcirNegation final : public OutputForm {
     p = QdimacsWriter::put(p + 8, QdimacsWriter::digitsOf(andGate_));
     std::memcpy(p, ")\n", 2);
     writer.advanceTo(p + 2);
-    if (constantTrue_ || gates_ + units_ == 0) {
+    if (constant()) {
       p = QdimacsWriter::put(writer.room(64), QdimacsWriter::digitsOf(andGate_));
       const char* gate = constantTrue_ ? " = or()\n" : " = and()\n";
       std::memcpy(p, gate, std::strlen(gate));
@@ -117,6 +118,8 @@ class QcirNegation final : public OutputForm {
   }
 
  private:
+  bool constant() const { return constantTrue_ || gates_ + units_ == 0; }
+
   static void writeText(QdimacsWriter& writer, const char* text) {
     const std::size_t length = std::strlen(text);
     char* p = writer.room(length);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/pipeline.hpp"
+#include "app/pipeline_testing.hpp"
 #include "fuzz/checks.hpp"
 #include "negation/negation_graph.hpp"
 
@@ -49,15 +51,23 @@ TEST(InvertFile, PiecesJoinedInOrderAreTheNegation) {
   const std::string path = std::string(directory) + "/f.qdimacs";
   std::ofstream(path, std::ios::binary) << text;
 
-  Formula viaFile;
-  ASSERT_TRUE(invertFile(viaFile, path));
-  const std::string negation = readFile(std::string(directory) + "/f.inverted.qdimacs");
   Formula input;
   std::istringstream in(text);
   ASSERT_TRUE(input.readQdimacs(in));
   const std::string expected = fuzz::negationThroughFormula(input);
   EXPECT_GT(expected.size(), 3 * (std::size_t{1} << 20));
-  EXPECT_TRUE(negation == expected) << negation.size() << " bytes against " << expected.size();
+  // As a large input on two cores runs it, and (the helper forming text and readying pages
+  // on any runner, from a small block on) as the tests make it run.
+  const PipelineThresholds usual = pipelineThresholds();
+  for (const PipelineThresholds thresholds :
+       {usual, PipelineThresholds{std::size_t{64} << 10, true}}) {
+    setPipelineThresholds(thresholds);
+    Formula viaFile;
+    ASSERT_TRUE(invertFile(viaFile, path));
+    const std::string negation = readFile(std::string(directory) + "/f.inverted.qdimacs");
+    EXPECT_TRUE(negation == expected) << negation.size() << " bytes against " << expected.size();
+  }
+  setPipelineThresholds(usual);
   std::remove(path.c_str());
   std::remove((std::string(directory) + "/f.inverted.qdimacs").c_str());
   rmdir(directory);
@@ -102,6 +112,36 @@ TEST(WriteNegation, ALiteralRepeatedInAClauseCountsOnce) {
     ASSERT_TRUE(writeNegation(input, negation));
     EXPECT_EQ(negation.str(), fuzz::negationThroughFormula(expectedInput));
   }
+}
+
+// A piece that outgrows the bound its form promised is an internal error, on whichever
+// thread formed it: no byte past the block is written, and the output is not kept.
+TEST(WriteForm, APieceOutgrowingItsBlockIsAnInternalError) {
+  struct Outgrowing final : OutputForm {
+    bool bounded() const override { return true; }
+    std::size_t pieceCount() const override { return 4; }
+    void writePiece(std::size_t piece, QdimacsWriter& writer) const override {
+      for (std::size_t line = 0; line < (piece == 2 ? 120000u : 10u); ++line) writer.header(1, 1);
+    }
+  };
+  char directory[] = "/tmp/zefi-form-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string name = std::string(directory) + "/out";
+  for (const bool helped : {false, true}) {
+    const PipelineThresholds usual = pipelineThresholds();
+    setPipelineThresholds({usual.preparedBytes, helped});
+    Outgrowing form;
+    try {
+      OutputFile file(name);
+      writeForm(form, file, std::cerr);
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& error) {
+      EXPECT_EQ(error.message, "Internal error: a piece of the output outgrew its block.");
+    }
+    setPipelineThresholds(usual);
+    EXPECT_NE(access(name.c_str(), F_OK), 0) << "the output was kept";
+  }
+  rmdir(directory);
 }
 
 }  // namespace
