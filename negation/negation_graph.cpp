@@ -113,7 +113,9 @@ void NegationGraph::build(BuildProgress* progress) {
                        progress);
   std::vector<std::uint32_t>().swap(inputVariables_);
   // The text's numbers were taken from the shape the gates were to have.
-  if (store_.andCount != gateCount_) throw std::logic_error("negation graph of unforeseen size");
+  if (store_.andCount != gateCount_)
+    throw std::logic_error(
+        "Internal error: the negation graph is not of the size its text was counted for.");
 }
 
 namespace {
