@@ -1,9 +1,8 @@
 #include "app/invert.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <iostream>
 #include <memory>
 
@@ -56,39 +55,16 @@ std::string outputNameFor(const std::string& inputName, NegationForm form) {
 
 namespace {
 
-// Closes a descriptor that was opened here.
-struct OwnedDescriptor {
-  int fd;
-  ~OwnedDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 void readInput(Formula& input, const std::string& fileName) {
-  const bool standardInput = isStandardStreams(fileName);
-  const int fd = standardInput ? STDIN_FILENO : ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Exception("QBF File not open.");
-  const OwnedDescriptor owned{standardInput ? -1 : fd};
-  // A directory opens on Linux and fails only at the first read.
-  struct stat status;
-  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    throw Exception("QBF File not open.");
-  }
-  // The reader takes the text in large blocks, which the buffer reads straight from the
-  // descriptor or decompresses into.
-  InputBuffer buffer(fd);
-  std::istream in(&buffer);
   // A large plain file's clauses are read in two parts where a second core can take one.
   const Formula::ThreadStarter helper = [](std::function<void()> work) {
     return severalCores() ? startThreadWithout("zefi-read", cleanupSignals(), std::move(work))
                           : std::thread();
   };
-  const bool read = buffer.error().empty() && input.readQdimacs(in, helper);
-  // Damaged compressed input is reported as such, also where the reader stopped early at
-  // text that the damage garbled, before the library could tell.
-  if (!read) buffer.drain();
-  if (!buffer.error().empty()) throw Exception(buffer.error());
-  if (!read) throw Exception(input.error);
+  const std::string error = isStandardStreams(fileName)
+                                ? readQdimacsFrom(input, STDIN_FILENO, helper)
+                                : readQdimacsFile(input, fileName, helper);
+  if (!error.empty()) throw Exception(error);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <span>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "aiger/aiger.hpp"
+#include "formula/decompress.hpp"
 #include "formula/formula.hpp"
 #include "formula/literal.hpp"
 #include "negation/aig_dot.hpp"
@@ -210,10 +210,7 @@ int runDot(const std::string& in) {
 
 int runGraph(const std::string& in, const std::string& out) {
   Formula formula;
-  {
-    std::ifstream stream(in);
-    if (!formula.readQdimacs(stream)) return fail(formula.error);
-  }
+  if (const std::string error = readQdimacsFile(formula, in); !error.empty()) return fail(error);
   if (!negationFits(formula)) return fail(kNegationTooLarge);
   AigStorePtr store = newStore();
   const NegationGraph graph(formula, *store, false);

@@ -1,5 +1,6 @@
 #include "formula/decompress.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <initializer_list>
+#include <istream>
 #include <new>
 
 #ifdef ZEFI_HAVE_ZLIB
@@ -464,6 +466,31 @@ void InputBuffer::readMore(std::size_t limit) {
 void InputBuffer::damaged() {
   error_ = std::string("QBF File: Damaged ") + formatName(compression_) + " data.";
   finished_ = true;
+}
+
+std::string readQdimacsFrom(Formula& formula, int fd, const Formula::ThreadStarter& helper) {
+  // A directory opens on Linux and fails only at the first read.
+  struct stat status;
+  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) return "QBF File not open.";
+  // The reader takes the text in large blocks, which the buffer reads straight from the
+  // descriptor or decompresses into.
+  InputBuffer buffer(fd);
+  std::istream in(&buffer);
+  const bool read = buffer.error().empty() && formula.readQdimacs(in, helper);
+  // Damaged compressed input is reported as such, also where the reader stopped early at
+  // text that the damage garbled, before the library could tell.
+  if (!read) buffer.drain();
+  if (!buffer.error().empty()) return buffer.error();
+  return read ? std::string() : formula.error;
+}
+
+std::string readQdimacsFile(Formula& formula, const std::string& path,
+                            const Formula::ThreadStarter& helper) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "QBF File not open.";
+  std::string error = readQdimacsFrom(formula, fd, helper);
+  ::close(fd);
+  return error;
 }
 
 }  // namespace ZEFI

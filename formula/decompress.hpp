@@ -8,6 +8,8 @@
 #include <streambuf>
 #include <string>
 
+#include "formula/formula.hpp"
+
 namespace ZEFI {
 
 enum class Compression : std::uint8_t { Plain, Gzip, Xz, Bzip2, Zstd };
@@ -79,5 +81,15 @@ class InputBuffer final : public std::streambuf {
   std::int64_t end_ = -1;       // where plain input ends early (endAt), if it does
   char single_[4096];           // the get area, for reads other than sgetn's
 };
+
+// Reads formula (new, empty) from the descriptor, plain or compressed; given a helper, a large
+// plain file is read in two parts (Formula::readQdimacs). Returns the empty text when the
+// formula was read, else the message: the reader's, or the damage of compressed input, which
+// counts first.
+std::string readQdimacsFrom(Formula& formula, int fd, const Formula::ThreadStarter& helper = {});
+// The same for the file at path, opened here; "QBF File not open." when it cannot be opened
+// or is a directory.
+std::string readQdimacsFile(Formula& formula, const std::string& path,
+                            const Formula::ThreadStarter& helper = {});
 
 }  // namespace ZEFI
