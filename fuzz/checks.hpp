@@ -26,6 +26,12 @@ std::string checkAigerRoundTrip(std::string_view bytes);
 // encodeDefinitions into a whole Formula, written by writeQdimacs.
 std::string negationThroughFormula(const Formula& input);
 
+// Compressed QDIMACS, by the first byte (even: raw, odd: compressed) and the format the
+// second picks (gzip, xz, bzip2, zstd): the rest compressed by the harness reads as the rest
+// itself, and cut short past the magic number is damage; the raw rest behind the format's
+// magic number is read or rejected with a message of the reader's.
+std::string checkCompressedQdimacs(std::string_view bytes);
+
 // encodeDelta and decodeDelta against the model, on values taken from the bytes, on edge
 // values, and on the raw bytes as a code.
 std::string checkDeltaCodes(std::string_view bytes);

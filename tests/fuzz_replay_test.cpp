@@ -19,6 +19,7 @@ const std::pair<const char*, Check> kTargets[] = {
     {"qdimacs_negation", checkQdimacsNegation},
     {"aiger_round_trip", checkAigerRoundTrip},
     {"delta_code", checkDeltaCodes},
+    {"compressed_qdimacs", checkCompressedQdimacs},
 };
 
 TEST(FuzzReplay, KeptInputsAndSpoiledCopiesPassTheirChecks) {
@@ -64,6 +65,9 @@ TEST(FuzzReplay, RandomSmallQdimacsFormulas) {
       text += "0\n";
     }
     ASSERT_EQ(checkQdimacsNegation(text), "") << text;
+    // The same text compressed in each format, and raw bytes behind each magic number.
+    const std::string twoBytes = {static_cast<char>(rng()), static_cast<char>(round % 4)};
+    ASSERT_EQ(checkCompressedQdimacs(twoBytes + text), "") << round << ": " << text;
   }
 }
 
