@@ -10,8 +10,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <iostream>
 #include <thread>
+#include <utility>
 
 #include "aiger/aiger.hpp"
 #include "app/block_writer.hpp"
@@ -40,31 +42,45 @@ bool severalCores() {
 // The consistency check of the graph, on a thread of its own beside the writing of the
 // output: it only marks the variable table, the writing only reads the gates. What it finds
 // is printed before anything else is, also when the negation is abandoned by an exception
-// (the destructor), before the message that explains why.
+// (the destructor), before the message that explains why. Memory running out in the check
+// (its search stack, its message) is thrown again by report().
 class GraphCheck {
  public:
   GraphCheck(AigStore& store, std::ostream& messages) : store_(store), messages_(messages) {
     thread_ = startThreadWithout("zefi-check", cleanupSignals(), [this] {
       const BatchScheduling batch(severalCores());
-      problem_ = store_.check();
+      run();
     });
-    if (!thread_.joinable()) problem_ = store_.check();
+    if (!thread_.joinable()) run();
   }
-  ~GraphCheck() { report(); }
+  ~GraphCheck() { print(); }
   GraphCheck(const GraphCheck&) = delete;
   GraphCheck& operator=(const GraphCheck&) = delete;
 
   void report() {
+    print();
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+  }
+
+ private:
+  void run() {
+    try {
+      problem_ = store_.check();
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+  }
+  void print() {
     if (thread_.joinable()) thread_.join();
     if (problem_ != nullptr) messages_ << "AIGER ERROR: " << problem_ << std::endl;
     problem_ = nullptr;
   }
 
- private:
   AigStore& store_;
   std::ostream& messages_;
   std::thread thread_;
   const char* problem_ = nullptr;
+  std::exception_ptr failure_;
 };
 
 // Gate records from this size on have their pages prepared on another core.
