@@ -2,10 +2,15 @@
 // its consistency check, and its AIGER file writer and reader.
 //
 // This unit is a procedural module over one store record and depends on nothing else of
-// zefi. It throws no exceptions: an operation that can fail records an error text in the
-// store and returns it (null means success); the writer returns 1 for success and 0 for
-// failure. Every block of memory comes from the allocation function given at creation and
-// goes back through the release function with the byte count it was allocated with.
+// zefi. It prints nothing and never ends the process: an operation that can fail records an
+// error text in the store and returns it (null means success); the writer returns 1 for
+// success and 0 for failure. Running out of memory alone is thrown, as std::bad_alloc (by
+// the default allocation function, and for a count or byte size too large to represent) or
+// as whatever the caller's allocation function throws: the operation then stops part way
+// (a renumbering half done, a gate not added), the store can still be destroyed, and no
+// stream, pipe, child process or half-written file of that operation is left behind. Every
+// block of memory comes from the allocation function given at creation and goes back
+// through the release function with the byte count it was allocated with.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +38,8 @@ struct AigAnd {
 };
 
 // Memory manager. Sizes are 64-bit so that no entry count or byte size can wrap.
-// The release function must accept a null block with a count of 0.
+// The allocation function returns a block or does not return (it may throw): what it
+// returns is used unchecked. The release function must accept a null block with a count of 0.
 using AigAllocateFn = void* (*)(void* memoryState, std::size_t bytes);
 using AigReleaseFn = void (*)(void* memoryState, void* block, std::size_t bytes);
 
@@ -80,8 +86,7 @@ class AigStore {
 
   // Creation and release.
   static AigStore* create(void* memoryState, AigAllocateFn allocateFn, AigReleaseFn releaseFn);
-  // malloc/free; an allocation that cannot be met prints a message on standard output and
-  // ends the process with a non-zero status (never a null pointer in use).
+  // malloc/free; an allocation that cannot be met throws std::bad_alloc.
   static AigStore* createDefault();
   static const char* version();  // "20061016"
   void destroy();
@@ -169,7 +174,7 @@ class AigStore {
   // Replaces a block of oldCount records of recordSize bytes by one of newCount records:
   // the common records copied, the rest zero (unless zeroRest is false), the old block
   // handed back (null, 0 bytes when there was none). A byte size that cannot be represented
-  // is fatal.
+  // throws std::bad_alloc.
   void* resizeBlock(void* block, std::uint64_t oldCount, std::uint64_t newCount,
                     std::size_t recordSize, bool zeroRest = true);
   template <typename Record>
@@ -177,7 +182,7 @@ class AigStore {
   template <typename Record>
   void reserveArray(Record*& array, std::uint32_t& capacity, std::uint32_t wanted);
   void resizeVariableDirectory(std::uint64_t pages);
-  // Prints "Error: Out of memory." on standard output and ends the process (status 30).
+  // Throws std::bad_alloc: for a record count beyond what 32 bits index.
   [[noreturn]] static void outOfMemory();
 
   // Variable table. Pages that hold only AND gates, or only inputs, added one after the

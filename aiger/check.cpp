@@ -137,6 +137,13 @@ void AigStore::checkCycles(bool gatesInOrder) {
   std::uint32_t* stack = nullptr;
   std::size_t size = 0;
   std::size_t capacity = 0;
+  // Handed back also when memory runs out on the way.
+  struct StackRelease {
+    AigStore& store;
+    std::uint32_t*& stack;
+    std::size_t& capacity;
+    ~StackRelease() { store.release(stack, capacity * sizeof *stack); }
+  } stackRelease{*this, stack, capacity};
   auto push = [&](std::uint32_t entry) {
     if (size == capacity) {
       const std::size_t grown = capacity == 0 ? 1 : 2 * capacity;
@@ -193,8 +200,6 @@ void AigStore::checkCycles(bool gatesInOrder) {
       }
     }
   }
-
-  release(stack, capacity * sizeof *stack);
 }
 
 }  // namespace ZEFI

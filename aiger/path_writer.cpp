@@ -102,22 +102,32 @@ int AigStore::writeToPath(const char* path) {
   const PipeSignalIgnored pipeSignalIgnored;
   std::FILE* file = compressed ? openShellPipe("gzip -c >", path, "w") : std::fopen(path, "w");
   if (file == nullptr) return 0;
+  // gzip's exit status tells whether the file was really written.
+  const auto closed = [compressed, file] {
+    if (!compressed) return std::fclose(file) == 0;
+    const int status = pclose(file);
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  // Only a regular file is removed: a failed write to a device such as /dev/full must not
+  // take the device node with it.
+  const auto removeRegular = [path] {
+    struct stat status;
+    if (stat(path, &status) == 0 && S_ISREG(status.st_mode)) unlink(path);
+  };
 
   // The writer hands over 64 KiB blocks itself; a second buffer would only copy them again.
   std::setvbuf(file, nullptr, _IONBF, 0);
   const AigWriteMode mode = hasSuffix(path, ".aag") || hasSuffix(path, ".aag.gz") ? ascii : 0;
-  int result = writeToFile(mode, file);
-  if (compressed) {
-    // gzip's exit status tells whether the file was really written.
-    const int status = pclose(file);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) result = 0;
-  } else if (std::fclose(file) != 0) {
-    result = 0;
+  int result = 0;
+  try {
+    result = writeToFile(mode, file);
+  } catch (...) {  // memory ran out while renumbering: neither the stream nor the file stays
+    closed();
+    removeRegular();
+    throw;
   }
-  // Only a regular file is removed: a failed write to a device such as /dev/full must not
-  // take the device node with it.
-  struct stat status;
-  if (result == 0 && stat(path, &status) == 0 && S_ISREG(status.st_mode)) unlink(path);
+  if (!closed()) result = 0;
+  if (result == 0) removeRegular();
   return result;
 }
 

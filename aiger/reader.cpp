@@ -526,7 +526,14 @@ const char* AigReader::readCompressed(AigStore& store, const char* path) {
   bool failed = false;
   {
     PipeSource source(output);
-    parsed = parse(store, source);
+    try {
+      parsed = parse(store, source);
+    } catch (...) {  // out of memory: the decompressor goes too
+      close(output);
+      kill(child, SIGKILL);
+      endedCleanly(child);
+      throw;
+    }
     ended = source.ended();
     failed = source.failed();
   }
@@ -569,7 +576,13 @@ const char* AigStore::read(void* sourceState, AigGetFn get) {
 const char* AigStore::readFromFile(std::FILE* file) {
   flockfile(file);
   StreamSource source(file);
-  const char* result = AigReader::read(*this, source);
+  const char* result = nullptr;
+  try {
+    result = AigReader::read(*this, source);
+  } catch (...) {
+    funlockfile(file);
+    throw;
+  }
   funlockfile(file);
   return result;
 }
@@ -584,7 +597,12 @@ const char* AigStore::readFromPath(const char* path) {
   const char* result = nullptr;
   {
     BlockSource source(file);
-    result = AigReader::read(*this, source);
+    try {
+      result = AigReader::read(*this, source);
+    } catch (...) {
+      std::fclose(file);
+      throw;
+    }
   }
   std::fclose(file);
   return result;

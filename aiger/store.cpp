@@ -20,12 +20,6 @@ constexpr std::uint64_t kMaxRecords = 0xFFFFFFFFu;
 using VariablePages = PageTable<AigVariable>;
 constexpr std::uint32_t kPageMask = VariablePages::kPageMask;
 
-[[noreturn]] void fatalOutOfMemory() {
-  std::fputs("Error: Out of memory.\n", stdout);
-  std::fflush(stdout);
-  std::exit(30);
-}
-
 // Large blocks are filled once, front to back: on systems that back memory with huge pages
 // on request, asking for them spares one page fault per 4 KiB. Only a hint; any failure of
 // it changes nothing.
@@ -41,7 +35,7 @@ void adviseHugePages(void* block, std::size_t bytes) {
 void* defaultAllocate(void*, std::size_t bytes) {
   // malloc(0) may legally return null; ask for one byte so that null always means failure.
   void* block = std::malloc(bytes == 0 ? 1 : bytes);
-  if (block == nullptr) fatalOutOfMemory();
+  if (block == nullptr) throw std::bad_alloc();
   adviseHugePages(block, bytes);
   return block;
 }
@@ -50,16 +44,16 @@ void defaultRelease(void*, void* block, std::size_t) {
   std::free(block);
 }
 
-// Bytes of count records of recordSize bytes; fatal when the product does not fit.
+// Bytes of count records of recordSize bytes; std::bad_alloc when the product does not fit.
 std::size_t byteSize(std::uint64_t count, std::size_t recordSize) {
-  if (recordSize != 0 && count > SIZE_MAX / recordSize) fatalOutOfMemory();
+  if (recordSize != 0 && count > SIZE_MAX / recordSize) throw std::bad_alloc();
   return static_cast<std::size_t>(count) * recordSize;
 }
 
 }  // namespace
 
 void AigStore::outOfMemory() {
-  fatalOutOfMemory();
+  throw std::bad_alloc();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -74,7 +68,12 @@ AigStore* AigStore::create(void* memoryState, AigAllocateFn allocateFn, AigRelea
   store->allocateFn = allocateFn;
   store->releaseFn = releaseFn;
   // The comment list always holds its null terminator.
-  store->growArray(store->comments, store->commentCapacity);
+  try {
+    store->growArray(store->comments, store->commentCapacity);
+  } catch (...) {
+    releaseFn(memoryState, block, sizeof(AigStore));
+    throw;
+  }
   store->comments[0] = nullptr;
   store->commentSlots = 1;
   return store;
@@ -333,12 +332,13 @@ void AigStore::addAnds(std::uint32_t count) {
 void AigStore::addComment(const char* text) {
   // Unlike names, an empty comment is kept as an empty text: it is a line of its own in a
   // file, and a null would end the list early.
+  // The room comes first, so that memory running out leaves no copy outside the list.
   if (text == nullptr) text = "";
+  if (commentSlots == commentCapacity) growArray(comments, commentCapacity);
   const std::size_t bytes = std::strlen(text) + 1;
   char* copy = static_cast<char*>(allocate(bytes));
   std::memcpy(copy, text, bytes);
   comments[commentSlots - 1] = copy;
-  if (commentSlots == commentCapacity) growArray(comments, commentCapacity);
   comments[commentSlots] = nullptr;
   ++commentSlots;
 }
@@ -434,7 +434,13 @@ char* AigStore::allocateScratch(std::size_t bytes) {
 
 const char* AigStore::keepScratchAsError(char* scratch, std::size_t bytes) {
   const std::size_t length = std::strlen(scratch);
-  char* kept = static_cast<char*>(allocate(length + 1));
+  char* kept = nullptr;
+  try {
+    kept = static_cast<char*>(allocate(length + 1));
+  } catch (...) {
+    release(scratch, bytes);
+    throw;
+  }
   std::memcpy(kept, scratch, length + 1);
   release(scratch, bytes);
   error = kept;

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/block_writer.hpp"
 #include "app/exception.hpp"
@@ -99,11 +101,13 @@ class PagePreparer {
 };
 
 // The form's check, on a thread of its own beside the writing. What it finds is printed
-// before anything else is, also when the writing is abandoned by an exception.
+// before anything else is, also when the writing is abandoned by an exception (the
+// destructor). Memory running out in the check (its search stack, its message) is thrown
+// again by report().
 class FormCheck {
  public:
   FormCheck(OutputForm& form, std::ostream& messages) : form_(form), messages_(messages) {}
-  ~FormCheck() { report(); }
+  ~FormCheck() { print(); }
   FormCheck(const FormCheck&) = delete;
   FormCheck& operator=(const FormCheck&) = delete;
 
@@ -111,21 +115,34 @@ class FormCheck {
     if (!form_.checked()) return;
     thread_ = startThreadWithout("zefi-check", cleanupSignals(), [this] {
       const BatchScheduling batch(severalCores());
-      problem_ = form_.check();
+      run();
     });
-    if (!thread_.joinable()) problem_ = form_.check();
+    if (!thread_.joinable()) run();
   }
   void report() {
+    print();
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+  }
+
+ private:
+  void run() {
+    try {
+      problem_ = form_.check();
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+  }
+  void print() {
     if (thread_.joinable()) thread_.join();
     if (!problem_.empty()) messages_ << problem_ << std::endl;
     problem_.clear();
   }
 
- private:
   OutputForm& form_;
   std::ostream& messages_;
   std::thread thread_;
   std::string problem_;
+  std::exception_ptr failure_;
 };
 
 // Forms the pieces of a bounded form into the writer's blocks, on the threads that call
@@ -231,7 +248,6 @@ class Pipeline {
   void stop() {
     progress_.abandon();
     if (helper_.joinable()) helper_.join();
-    check_.report();
   }
 
   OutputForm& form_;

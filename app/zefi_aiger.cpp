@@ -138,7 +138,14 @@ int writeAiger(AigStore& store, const std::string& out) {
     ~ClearPartial() { partialOutput = nullptr; }
   } clear;
   const AigWriteMode mode = hasSuffix(out.c_str(), ".aag") ? ascii : 0;
-  bool written = store.writeToFile(mode, file) != 0;
+  bool written = false;
+  try {
+    written = store.writeToFile(mode, file) != 0;
+  } catch (const std::bad_alloc&) {  // a count beyond the store's limits, reported by main
+    std::fclose(file);
+    removePartialOutput();
+    throw;
+  }
   written = std::fflush(file) == 0 && std::ferror(file) == 0 && written;
   written = std::fclose(file) == 0 && written;
   if (!written) {
@@ -280,8 +287,9 @@ int main(int argc, char** argv) {
   try {
     return dispatch(parseArguments(argc, argv));
   } catch (const std::bad_alloc&) {
-    // The formula and the clause index live in standard containers; the graph store has
-    // its own handler above.
+    // The formula and the clause index live in standard containers, and the graph store
+    // throws where a count passes its limits; running out of its memory ends the process in
+    // allocateOrExit instead.
     std::fputs("zefi-aiger: out of memory\n", stderr);
     return kFailure;
   }

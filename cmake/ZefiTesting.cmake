@@ -7,6 +7,6 @@ function(zefi_add_test name)
   target_include_directories(${name} PRIVATE ${ZEFI_SOURCE_ROOT})
   target_compile_definitions(${name} PRIVATE
     ZEFI_SOURCE_DIR="${ZEFI_SOURCE_ROOT}"
-    ZEFI_CORPUS_DIR="${ZEFI_SOURCE_ROOT}/../shared/corpus")
+    ZEFI_CORPUS_DIR="${ZEFI_CORPUS_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 endfunction()

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <new>
 #include <sstream>
 #include <unordered_set>
 #include <vector>
@@ -30,12 +32,17 @@ constexpr std::size_t kEvaluatedVariables = 10;
 constexpr std::uint64_t kRecordCap = 100000;
 
 // Memory manager that checks every release against its allocation and fills new blocks
-// with a pattern, so that a store relying on zeroes it did not write shows up.
+// with a pattern, so that a store relying on zeroes it did not write shows up; it runs out
+// (throws std::bad_alloc) at the allocation numbered failAt.
 struct Memory {
   std::map<void*, std::size_t> live;
   std::string fault;
+  std::size_t allocations = 0;
+  std::size_t failAt = SIZE_MAX;
 
   static void* allocate(void* state, std::size_t bytes) {
+    if (static_cast<Memory*>(state)->allocations++ == static_cast<Memory*>(state)->failAt)
+      throw std::bad_alloc();
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block == nullptr) std::abort();
     std::memset(block, 0xA5, bytes);
@@ -414,6 +421,21 @@ std::string checkAigerRoundTrip(std::string_view bytes) {
   if (failure.empty() && !memory.live.empty())
     failure = std::to_string(memory.live.size()) + " blocks not handed back by destroy";
   for (const auto& [block, bytes] : memory.live) std::free(block);
+  // The same again, memory running out at one of those allocations (chosen by the bytes):
+  // std::bad_alloc comes through, and the stores hand back every block all the same.
+  if (!failure.empty()) return failure;
+  Memory scarce;
+  scarce.failAt = std::hash<std::string_view>{}(bytes) % memory.allocations;
+  try {
+    fileRoundTrip(scarce, bytes);
+    recipeRoundTrip(scarce, bytes);
+    failure = "no std::bad_alloc at allocation " + std::to_string(scarce.failAt);
+  } catch (const std::bad_alloc&) {
+  }
+  if (failure.empty()) failure = scarce.fault;
+  if (failure.empty() && !scarce.live.empty())
+    failure = std::to_string(scarce.live.size()) + " blocks kept after std::bad_alloc";
+  for (const auto& [block, bytes] : scarce.live) std::free(block);
   return failure;
 }
 

@@ -19,7 +19,8 @@ std::string checkQdimacsNegation(std::string_view bytes);
 // AIGER bytes read as a file (the reader agrees with the model, and a graph that reads
 // survives both written forms byte for byte) and as a recipe for a graph built through the
 // store's API (it passes its check and survives both forms); every block the store took
-// from its memory manager comes back with its byte count.
+// from its memory manager comes back with its byte count, also when the manager runs out
+// at one of its allocations part way (the std::bad_alloc it throws comes through).
 std::string checkAigerRoundTrip(std::string_view bytes);
 
 // The negation of input (as the reader fills it) built the long way: its clauses from

@@ -79,6 +79,12 @@ TEST(Formula, ReduceUniversalDropsTrailingUniversals) {
     formulaOf(c.prefix).reduceUniversal(clause);
     EXPECT_EQ(textOf(clause.literals()), c.reduced) << c.prefix << "clause " << c.clause;
   }
+  // A variable without a prefix position is free, whatever its quantifier says: it stops.
+  Formula formula = formulaOf("p cnf 2 0\na 1 0\n");
+  formula.quantifierOf[2] = Quantification{Forall, 2};
+  Clause clause(std::span<const Literal>(literalsOf("1 2")));
+  formula.reduceUniversal(clause);
+  EXPECT_EQ(textOf(clause.literals()), "2");
 }
 
 // The resolvent keeps the first clause's order, drops repeats, is reduced and appended;
@@ -132,6 +138,18 @@ TEST(Formula, ComplementedClausesAndBack) {
   EXPECT_TRUE(formula.setComplementedClauses(cubes));
   EXPECT_EQ(textOf(formula.clauses[0]), "1 -2");
   EXPECT_EQ(textOf(formula.clauses[3]), "3 -3");
+}
+
+// The text forms: literals apart by ", ", an empty clause as its brackets alone.
+TEST(Formula, ClausesAsText) {
+  Formula formula;
+  for (const char* clause : {"1 -2 3", "", "-40"})
+    formula.appendClause(std::span<const Literal>(literalsOf(clause)));
+  std::ostringstream round, square;
+  printClauses(formula.clauses, round);
+  printClausesBracketed(formula.clauses, square);
+  EXPECT_EQ(round.str(), "[3](1, -2, 3)()(-40)");
+  EXPECT_EQ(square.str(), "[3][1, -2, 3][][-40]");
 }
 
 // An array consumed front to back hands back the memory under the clauses before a point;

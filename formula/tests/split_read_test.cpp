@@ -10,10 +10,12 @@
 #include <fstream>
 #include <istream>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "formula/decompress.hpp"
 #include "formula/formula.hpp"
+#include "formula/qdimacs_writer.hpp"
 
 namespace ZEFI {
 namespace {
@@ -119,6 +121,45 @@ TEST(SplitRead, SameFormulaWhereverTheCutFalls) {
   }
   // Every round cut the clause section (the cut never fell into a token too long to skip).
   EXPECT_EQ(splits, 120);
+  std::remove(path);
+}
+
+// The cut placed exactly, half way from the end of the token after the prefix to the end of
+// the file: the text before it, the text after it (then blanks to the end), and what both
+// reads must give.
+TEST(SplitRead, EdgesOfTheCut) {
+  const struct {
+    std::string before, after;
+    const char* error;
+    const char* clauses;  // as printClauses writes them
+  } rows[] = {
+      {"-2 0\n3 -1", "2 4 0\n5 0\n", "", "[3](1, -2)(3, -12, 4)(5)"},
+      {"2 0" + std::string(5000, ' '), std::string(5000, ' ') + "3 0\n", "", "[2](1, 2)(3)"},
+      {"2 0\n3 ", "4 0\n4294967296 0\n", "QBF File: Bogus clause.", ""},
+      {"2 0\n3", " 4", "QBF File: Bogus clause.", ""},
+  };
+  char path[] = "/tmp/zefi-split-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  for (const auto& row : rows) {
+    const std::string head = "p cnf 5 3\ne 1 2 3 0\n1 ";
+    const std::string first = head + std::string(std::size_t{3} << 19, ' ') + row.before;
+    std::ofstream(path, std::ios::binary)
+        << first << row.after
+        << std::string(first.size() - head.size() + 1 - row.after.size(), ' ');
+    const Read alone = readFile(path, false);
+    const Read parts = readFile(path, true);
+    EXPECT_TRUE(parts.split) << row.before;
+    for (const Read* read : {&alone, &parts}) {
+      EXPECT_EQ(read->formula.error, row.error) << row.before;
+      std::ostringstream clauses;
+      if (read->ok) printClauses(read->formula.clauses, clauses);
+      EXPECT_EQ(clauses.str(), row.clauses) << row.before;
+      EXPECT_TRUE(read->formula.prefix == alone.formula.prefix) << row.before;
+    }
+    EXPECT_EQ(parts.atEnd, alone.atEnd) << row.before;
+  }
   std::remove(path);
 }
 
