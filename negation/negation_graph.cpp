@@ -71,33 +71,14 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Def
     graphN_ = n_;
   }
 
-  // The gates follow from the cubes' lengths: a chain of one gate per literal (the first over
-  // true: two clauses, the others three), one gate per cube joining it to the others (three
-  // clauses; two for the first cube, over true; one for an empty cube, which is false), and
-  // the gate of n (two clauses; one with no cubes at all, where n is false). The last gate
-  // joined is the largest variable.
-  const std::uint64_t literals = sets_.literalCount();
-  const std::uint64_t sets = sets_.size();
-  gateCount_ = static_cast<std::uint32_t>(literals + sets + 1);
-  if (sets == 0) {
-    clauseCount_ = 1;
-    outputMaxVar_ = n_;
-  } else {
-    std::uint64_t empty = 0;
-    for (const std::span<const Literal> set : sets_) empty += set.empty() ? 1 : 0;
-    const std::uint64_t chains = 3 * literals - (sets - empty);
-    const std::uint64_t joins = 3 * (sets - empty) + empty - (sets_[0].empty() ? 0 : 1);
-    clauseCount_ = chains + joins + 2;
-    outputMaxVar_ = static_cast<std::uint32_t>(n_ + literals + sets);
-  }
-  clauseCount_ += 1;  // the unit clause n
+  shape_ = NegationShape(n_, sets_, input.prefix.size());
 
   // Sized once instead of growing by doubling.
-  store_.reserve(graphN_ + gateCount_ - 1, inputCount, 0, 1, gateCount_);
+  store_.reserve(graphN_ + shape_.gateCount() - 1, inputCount, 0, 1, shape_.gateCount());
 }
 
 OutputForm::Pages NegationGraph::gatePages() const {
-  return {store_.ands, std::size_t{gateCount_} * sizeof(AigAnd), sizeof(AigAnd)};
+  return {store_.ands, std::size_t{shape_.gateCount()} * sizeof(AigAnd), sizeof(AigAnd)};
 }
 
 void NegationGraph::build(BuildProgress* progress) {
@@ -113,76 +94,28 @@ void NegationGraph::build(BuildProgress* progress) {
                        progress);
   std::vector<std::uint32_t>().swap(inputVariables_);
   // The text's numbers were taken from the shape the gates were to have.
-  if (store_.andCount != gateCount_)
+  if (store_.andCount != shape_.gateCount())
     throw std::logic_error(
         "Internal error: the negation graph is not of the size its text was counted for.");
 }
 
-namespace {
-
-// What one piece holds at most: quantifier lines take at most 15 bytes ("e " or "a ", ten
-// digits, " 0" and the newline), the header at most 48, and a gate's clauses at most 114
-// (three lines of at most three literals of a sign, ten digits and a blank, and "0\n"),
-// the unit clause at most 13. So every piece stays below kPieceBytes.
-constexpr std::size_t kLinesPerPiece = std::size_t{1} << 16;
-constexpr std::size_t kGatesPerPiece = std::size_t{1} << 13;
-static_assert(48 + kLinesPerPiece * 15 + 256 <= NegationGraph::kPieceBytes);
-static_assert(kGatesPerPiece * 114 + 13 + 256 <= NegationGraph::kPieceBytes);
-
-std::size_t piecesFor(std::uint64_t items, std::size_t perPiece) {
-  return static_cast<std::size_t>((items + perPiece - 1) / perPiece);
-}
-
-// The lines "e v 0" of the fresh variables n .. maxVar (none when maxVar < n).
-std::uint64_t freshLines(std::uint32_t n, std::uint32_t maxVar) {
-  return maxVar >= n ? std::uint64_t{maxVar} - n + 1 : 0;
-}
-
-}  // namespace
-
-// Pieces: the header with the first lines of the prefix (at least one piece, also for an
-// empty prefix), the rest of the prefix, the lines of the fresh variables, the gates (the
-// last piece with the unit clause; at least one piece).
-NegationGraph::PieceCounts NegationGraph::pieceCounts(const Formula& input) const {
-  return {std::max<std::size_t>(1, piecesFor(input.prefix.size(), kLinesPerPiece)),
-          piecesFor(freshLines(n_, outputMaxVar_), kLinesPerPiece),
-          std::max<std::size_t>(1, piecesFor(gateCount_, kGatesPerPiece))};
-}
-
-std::size_t NegationGraph::pieceCount(const Formula& input) const {
-  const PieceCounts counts = pieceCounts(input);
-  return counts.prefix + counts.fresh + counts.gates;
-}
-
-std::uint32_t NegationGraph::gatesNeededBy(std::size_t piece, const Formula& input) const {
-  const PieceCounts counts = pieceCounts(input);
-  if (piece < counts.prefix + counts.fresh) return 0;
-  const std::size_t endGate = (piece - counts.prefix - counts.fresh + 1) * kGatesPerPiece;
-  return static_cast<std::uint32_t>(std::min<std::size_t>(gateCount_, endGate));
-}
-
 void NegationGraph::writePiece(std::size_t piece, const Formula& input,
                                QdimacsWriter& writer) const {
-  const PieceCounts counts = pieceCounts(input);
-  if (piece < counts.prefix) {
-    if (piece == 0) writer.header(outputMaxVar_, clauseCount_);
-    const std::size_t first = piece * kLinesPerPiece;
-    const std::size_t last = std::min(input.prefix.size(), first + kLinesPerPiece);
-    for (std::size_t i = first; i < last; ++i) {
+  const NegationShape::Piece at = shape_.piece(piece);
+  if (at.section == NegationShape::Section::Prefix) {
+    if (piece == 0) writer.header(shape_.maxVar(), shape_.clauseCount());
+    for (std::uint64_t i = at.first; i < at.last; ++i) {
       writer.quantifier(exchanged(input.prefix[i].kind), input.prefix[i].variable);
     }
     return;
   }
-  piece -= counts.prefix;
-  if (piece < counts.fresh) {
-    const std::uint64_t first = n_ + std::uint64_t{piece} * kLinesPerPiece;
-    const std::uint64_t last = std::min<std::uint64_t>(outputMaxVar_, first + kLinesPerPiece - 1);
-    writer.quantifiers(Exists, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last));
+  if (at.section == NegationShape::Section::Fresh) {
+    writer.quantifiers(Exists, static_cast<std::uint32_t>(at.first),
+                       static_cast<std::uint32_t>(at.last));
     return;
   }
-  piece -= counts.fresh;
-  const std::size_t firstGate = piece * kGatesPerPiece;
-  const std::size_t endGate = std::min<std::size_t>(gateCount_, firstGate + kGatesPerPiece);
+  const auto firstGate = static_cast<std::size_t>(at.first);
+  const auto endGate = static_cast<std::size_t>(at.last);
   // Gates are numbered one after the other and mostly use the gate before: the digits of
   // the last gate variable are kept, and a gate's own are counted up from them. Digits are
   // held in registers where the compiler can.
@@ -219,15 +152,14 @@ void NegationGraph::writePiece(std::size_t piece, const Formula& input,
     last = own;
     lastVariable = variable;
   }
-  if (endGate == gateCount_) {
+  if (endGate == shape_.gateCount()) {
     const Literal unit = makeLiteral(n_, false);
     writer.clause(std::span<const Literal>(&unit, 1));
   }
 }
 
 void NegationGraph::write(const Formula& input, QdimacsWriter& writer) const {
-  const std::size_t pieces = pieceCount(input);
-  for (std::size_t piece = 0; piece < pieces; ++piece) writePiece(piece, input, writer);
+  for (std::size_t piece = 0; piece < pieceCount(); ++piece) writePiece(piece, input, writer);
 }
 
 AigLiteral NegationGraph::original(AigLiteral literal) const {
@@ -259,7 +191,7 @@ class QdimacsNegation final : public OutputForm {
       : input_(input),
         store_(AigStore::createDefault()),
         graph_(input, *store_, true, NegationGraph::Deferred{}),
-        pieces_(graph_.pieceCount(input)) {
+        pieces_(graph_.pieceCount()) {
     // The text needs nothing more of the input than its prefix: the maps of the prefix go
     // before the graph's memory comes.
     input.quantifierOf.clear();
@@ -269,7 +201,7 @@ class QdimacsNegation final : public OutputForm {
   bool bounded() const override { return true; }
   std::size_t pieceCount() const override { return pieces_; }
   std::uint32_t progressNeededBy(std::size_t piece) const override {
-    return graph_.gatesNeededBy(piece, input_);
+    return graph_.gatesNeededBy(piece);
   }
   void build(BuildProgress* progress) override { graph_.build(progress); }
   void writePiece(std::size_t piece, QdimacsWriter& writer) const override {

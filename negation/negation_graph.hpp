@@ -9,6 +9,7 @@
 #include "aiger/aiger.hpp"
 #include "formula/formula.hpp"
 #include "formula/qdimacs_writer.hpp"
+#include "negation/negation_shape.hpp"
 #include "negation/output_form.hpp"
 
 namespace ZEFI {
@@ -42,7 +43,7 @@ class NegationGraph {
   void build(BuildProgress* progress = nullptr);  // once, on a graph constructed Deferred
   // The gate records build() fills, front to back (reserved from construction on).
   OutputForm::Pages gatePages() const;
-  std::uint32_t gatesNeededBy(std::size_t piece, const Formula& input) const;
+  std::uint32_t gatesNeededBy(std::size_t piece) const { return shape_.gatesNeededBy(piece); }
 
   // The header, the prefix of input exchanged, n and the gate variables existential, the
   // clauses of every gate in order of creation, and the unit clause n.
@@ -51,18 +52,11 @@ class NegationGraph {
   // The same text in pieces of at most kPieceBytes each: write() writes pieces 0, 1, ...
   // one after the other, and each can be formed on its own (on any thread, into a buffer of
   // its own) to be joined in order.
-  static constexpr std::size_t kPieceBytes = OutputForm::kPieceBytes;
-  std::size_t pieceCount(const Formula& input) const;
+  static constexpr std::size_t kPieceBytes = NegationShape::kPieceBytes;
+  std::size_t pieceCount() const { return shape_.pieceCount(); }
   void writePiece(std::size_t piece, const Formula& input, QdimacsWriter& writer) const;
 
  private:
-  struct PieceCounts {
-    std::size_t prefix;  // the first with the header
-    std::size_t fresh;
-    std::size_t gates;  // the last with the unit clause
-  };
-  PieceCounts pieceCounts(const Formula& input) const;
-
   // A literal of the graph in the formula's numbering (still a graph literal).
   AigLiteral original(AigLiteral literal) const;
 
@@ -71,9 +65,7 @@ class NegationGraph {
   std::uint32_t graphN_;                       // n inside the graph
   bool renumbered_ = false;                    // whether graph variables differ from the formula's
   std::vector<std::uint32_t> originalInputs_;  // graph input i + 1 is originalInputs_[i]
-  std::uint32_t outputMaxVar_ = 0;             // largest variable of the gate clauses
-  std::uint64_t clauseCount_ = 0;
-  std::uint32_t gateCount_ = 0;  // the gates build() adds, n's among them
+  NegationShape shape_;                        // of the gates build() adds and their text
   // What build() takes: the clauses (or, where they repeat a literal, the cubes already
   // formed) and the graph's inputs.
   ClauseArray sets_;
