@@ -195,6 +195,7 @@ class Pipeline {
       : form_(form),
         blocks_(file.descriptor(), cleanupSignals(), file.ownFile()),
         flowing_(file.ownFile()),
+        former_(form, blocks_, progress_),
         check_(form, messages) {}
   ~Pipeline() { stop(); }
   Pipeline(const Pipeline&) = delete;
@@ -211,12 +212,11 @@ class Pipeline {
       check_.report();
       return written;
     }
-    PieceFormer former(form_, blocks_, progress_);
-    const bool helped = blocks_.threaded() && former.pieceCount() > 1 && helpersWanted();
+    const bool helped = blocks_.threaded() && former_.pieceCount() > 1 && helpersWanted();
     const auto startHelper = [&] {
       if (!helped) return;
       helper_ = startThreadWithout("zefi-format", cleanupSignals(),
-                                   [this, &former] { helperFitted_ = former.form(); });
+                                   [this] { helperFitted_ = former_.form(); });
     };
     {
       PagePreparer pages(form_.pagesToPrepare(), progress_);
@@ -234,7 +234,7 @@ class Pipeline {
     if (!flowing_) startHelper();
     // Started once the build is complete, so that no exception leaves it running alone.
     check_.start();
-    const bool fitted = former.form();
+    const bool fitted = former_.form();
     if (helper_.joinable()) helper_.join();
     const bool written = blocks_.finish();
     check_.report();
@@ -254,6 +254,7 @@ class Pipeline {
   FileBlockWriter blocks_;
   const bool flowing_;  // a file of our own: kept whole or not at all, so text may flow early
   BuildProgress progress_;
+  PieceFormer former_;  // what the helper runs: it lives until stop() has joined it
   FormCheck check_;
   std::thread helper_;
   bool helperFitted_ = true;  // read after the join
