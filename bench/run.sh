@@ -242,6 +242,32 @@ row 3d "4x input: memory ratio" "$(mib "$m_ref4") / $(mib "$m_ref") MiB = $(rati
   "$(bool le "$(ratio "$m_ref4" "$m_ref")" 4.2)"
 rm -f "$OUT/ref4.inverted.qdimacs"
 
+# ---------------------------------------------------------------- targets F: the opt-in forms
+# Each form on the reference, beside dd copying its own output, in turns as above: at most
+# 2.5 times dd's time and no more memory than the default form took.
+for form in qcir compact; do
+  suffix=qdimacs
+  [ "$form" = qcir ] && suffix=qcir
+  say "form --$form on the reference, $RUNS runs beside dd of its output"
+  reset "zefi-$form" "dd-$form"
+  for ((i = 0; i <= RUNS; i++)); do
+    rm -f "$OUT/ref.inverted.$suffix"
+    warm_before 1024
+    run "zefi-$form" "$ZEFI" "--$form" "$OUT/ref.qdimacs"
+    rm -f "$OUT/ref.copy"
+    warm_before 1024
+    run "dd-$form" dd if="$OUT/ref.inverted.$suffix" of="$OUT/ref.copy" bs=1M
+  done
+  t_form=$(median "zefi-$form" 1)
+  t_form_dd=$(median "dd-$form" 1)
+  m_form=$(median "zefi-$form" 2)
+  row "F-$form" "--$form: status; time / dd of its output ($(size "$OUT/ref.inverted.$suffix") B); memory" \
+    "$(worst_status "zefi-$form"); ${t_form}s / ${t_form_dd}s = $(ratio "$t_form" "$t_form_dd"); $(mib "$m_form") MiB" \
+    "0; <= 2.5; <= $(mib "$m_ref") MiB" \
+    "$(bool test "$(worst_status "zefi-$form")" = 0 -a "$(bool le "$(ratio "$t_form" "$t_form_dd")" 2.5)" = 1 -a "$m_form" -le "$m_ref")"
+  rm -f "$OUT/ref.inverted.$suffix" "$OUT/ref.copy"
+done
+
 # ---------------------------------------------------------------- target 4 and hostile input
 # pair KEY SMALL BIG: RUNS runs of zefi on each file
 pair() {
