@@ -39,13 +39,6 @@ class InputBuffer final : public std::streambuf {
   // where the reader stopped still shows in error().
   void drain();
 
-  // For a plain regular file, so that a second reader can take its second part at once: the
-  // file's bytes from offset (as seekoff counts) to its end, in a buffer of their own, read
-  // with pread; nullptr for any other input. endAt(offset) then ends this buffer's input
-  // at offset (no byte from there on is delivered; none may have been yet).
-  std::unique_ptr<std::streambuf> openFrom(std::int64_t offset) const;
-  void endAt(std::int64_t offset) { end_ = offset; }
-
   class Decoder;  // one per format, in the implementation
 
  protected:
@@ -78,18 +71,15 @@ class InputBuffer final : public std::streambuf {
   std::uint64_t delivered_ = 0;
   std::int64_t startOffset_ = 0;
   std::int64_t fileSize_ = -1;  // of a plain regular file
-  std::int64_t end_ = -1;       // where plain input ends early (endAt), if it does
   char single_[4096];           // the get area, for reads other than sgetn's
 };
 
-// Reads formula (new, empty) from the descriptor, plain or compressed; given a helper, a large
-// plain file is read in two parts (Formula::readQdimacs). Returns the empty text when the
-// formula was read, else the message: the reader's, or the damage of compressed input, which
-// counts first.
-std::string readQdimacsFrom(Formula& formula, int fd, const Formula::ThreadStarter& helper = {});
+// Reads formula (new, empty) from the descriptor, plain or compressed. Returns the empty text
+// when the formula was read, else the message: the reader's, or the damage of compressed
+// input, which counts first.
+std::string readQdimacsFrom(Formula& formula, int fd);
 // The same for the file at path, opened here; "QBF File not open." when it cannot be opened
 // or is a directory.
-std::string readQdimacsFile(Formula& formula, const std::string& path,
-                            const Formula::ThreadStarter& helper = {});
+std::string readQdimacsFile(Formula& formula, const std::string& path);
 
 }  // namespace ZEFI

@@ -1,20 +1,14 @@
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
-#include <exception>
 #include <istream>
 #include <memory>
 #include <new>
-#include <optional>
 #include <stdexcept>
 #include <streambuf>
-#include <thread>
-#include <vector>
 
-#include "formula/decompress.hpp"
 #include "formula/formula.hpp"
 #include "formula/literal_set.hpp"
 
@@ -70,7 +64,6 @@ class Scanner {
   explicit Scanner(std::streambuf& source) : source_(source), buffer_(new char[kBlockSize]) {}
 
   bool hitEnd() const { return eof_; }
-  std::streambuf& source() const { return source_; }
   std::uint64_t consumed() const {
     return consumedBefore_ + static_cast<std::uint64_t>(cur_ - begin_);
   }
@@ -185,18 +178,6 @@ class Scanner {
     cur_ = cur;
     value = number;
     negative = minus;
-    return true;
-  }
-
-  // Skips the bytes before the first white space, where the input starts in the middle of a
-  // token: true with their count, false when the first block holds no white space.
-  bool skipToSpace(std::uint64_t& skipped) {
-    if (cur_ == end_ && !refill()) return false;
-    const char* cur = cur_;
-    while (cur != end_ && !kSpace[static_cast<unsigned char>(*cur)]) ++cur;
-    if (cur == end_) return false;
-    skipped = static_cast<std::uint64_t>(cur - cur_);
-    cur_ = cur;
     return true;
   }
 
@@ -318,157 +299,6 @@ class LookupQueue {
   std::size_t count_ = 0;
 };
 
-// The quantified variables of a complete prefix as one bit each, where they are numbered
-// densely enough for that to take at most a word per variable: asked for every literal of
-// the matrix, a set of bits stays in the cache where the prefix map does not.
-class QuantifiedBits {
- public:
-  explicit QuantifiedBits(const std::vector<Quantification>& prefix) {
-    std::uint32_t largest = 0;
-    for (const Quantification& quantification : prefix) {
-      largest = std::max(largest, quantification.variable);
-    }
-    const std::size_t words = largest / 64 + 1;
-    if (prefix.empty() || words > prefix.size()) return;
-    words_.assign(words, 0);
-    for (const Quantification& quantification : prefix) {
-      words_[quantification.variable >> 6] |= std::uint64_t{1} << (quantification.variable & 63);
-    }
-  }
-  bool usable() const { return !words_.empty(); }
-  bool contains(std::uint32_t variable) const {
-    const std::size_t word = variable >> 6;
-    return word < words_.size() && ((words_[word] >> (variable & 63)) & 1) != 0;
-  }
-
- private:
-  std::vector<std::uint64_t> words_;
-};
-
-// The variables of a part of the clause section that the prefix does not quantify, in the
-// order of their first occurrence, found without changing the prefix maps (asking bits
-// instead where they are usable).
-struct FreeVariables {
-  explicit FreeVariables(const VariableMap<Quantification>& quantified) : quantified(quantified) {}
-
-  const VariableMap<Quantification>& quantified;
-  const QuantifiedBits* bits = nullptr;
-  VariableMap<bool> met;
-  std::vector<std::uint32_t> order;
-  LookupQueue lookups;
-
-  void check(std::uint32_t variable) {
-    if (quantified.find(variable) == nullptr && met.tryEmplace(variable).second) {
-      order.push_back(variable);
-    }
-  }
-  // Asks given instead of the map from now on, where it is usable.
-  void ask(const QuantifiedBits& given) { bits = given.usable() ? &given : nullptr; }
-  void note(std::uint32_t variable) {
-    if (bits != nullptr) {
-      if (!bits->contains(variable) && met.tryEmplace(variable).second) order.push_back(variable);
-      return;
-    }
-    lookups.push(quantified, variable, [this](std::uint32_t v) { check(v); });
-  }
-  void finish() {
-    lookups.drain([this](std::uint32_t v) { check(v); });
-  }
-};
-
-// How reading a part of the clause section ended: at the end of its input, at a token that
-// is no literal, or because its result is no longer wanted.
-enum class PartEnd { Input, Bogus, Abandoned };
-
-// The clauses of a part of the clause section, read into an array. A part that starts in
-// the middle (inHead) keeps the literals before its first 0 apart: they belong to the clause
-// the part before leaves open.
-struct ClausePart {
-  ClausePart(Scanner& scanner, ClauseArray& clauses)
-      : scanner(scanner), clauses(clauses), current(clauses) {}
-
-  Scanner& scanner;
-  ClauseArray& clauses;
-  Token token;  // the next token, when tokenRead
-  bool tokenRead = false;
-  std::uint32_t maxVar = 0;
-  OpenClause current;
-  bool inHead = false;
-  std::vector<Literal> head;
-  bool headEnded = false;  // a 0 closed the head
-  const std::atomic<bool>* abandon = nullptr;
-
-  // Reads to the end of the input; onVariable sees the variable of every literal, in order.
-  template <class OnVariable>
-  PartEnd read(OnVariable&& onVariable) {
-    for (;;) {
-      std::uint32_t variable;
-      bool negative;
-      if (tokenRead || !scanner.nextShortNumber(variable, negative)) {
-        if (!tokenRead) scanner.next(token);
-        tokenRead = false;
-        if (!token.present) return PartEnd::Input;
-        // -2147483648 is a signed value, but its variable does not fit a literal.
-        if (token.overflow || token.value > maxVariableIndex) return PartEnd::Bogus;
-        variable = static_cast<std::uint32_t>(token.value);
-        negative = token.negative;
-      }
-      if (variable == 0) {
-        if (inHead) {
-          inHead = false;
-          headEnded = true;
-        } else {
-          current.close();
-        }
-        if (abandon != nullptr && abandon->load(std::memory_order_relaxed)) {
-          return PartEnd::Abandoned;
-        }
-        continue;
-      }
-      const Literal literal = makeLiteral(variable, negative);
-      if (inHead) {
-        head.push_back(literal);
-      } else {
-        current.add(literal);
-      }
-      if (variable > maxVar) maxVar = variable;
-      onVariable(variable);
-    }
-  }
-};
-
-// The second part of a split clause section and the thread that reads it.
-struct SecondPart {
-  explicit SecondPart(const VariableMap<Quantification>& quantified) : free(quantified) {}
-
-  InputBuffer* split = nullptr;  // the first part's input, to end where this part starts
-  std::unique_ptr<std::streambuf> source;
-  std::unique_ptr<Scanner> scanner;
-  ClauseArray clauses;
-  std::unique_ptr<ClausePart> part;
-  std::int64_t start = 0;
-  std::atomic<bool> abandon = false;
-  PartEnd end = PartEnd::Input;
-  FreeVariables free;
-  std::exception_ptr failure;  // what reading threw (out of memory), for the first part's thread
-  std::thread thread;
-
-  void read() {
-    try {
-      end = part->read([this](std::uint32_t variable) { free.note(variable); });
-      free.finish();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  ~SecondPart() {
-    if (thread.joinable()) {
-      abandon = true;
-      thread.join();
-    }
-  }
-};
-
 struct Reader {
   Formula& formula;
   Scanner scanner;
@@ -507,8 +337,7 @@ struct Reader {
     }
   }
 
-  bool read(std::int64_t start, std::int64_t totalBytes, const Formula::ThreadStarter& helper,
-            std::int64_t splitBytes) {
+  bool read(std::int64_t totalBytes) {
     scanner.next(token);
     while (token.keyword == Keyword::C) {
       scanner.skipLine();
@@ -553,13 +382,10 @@ struct Reader {
       }
       scanner.next(token);
     }
-    return readMatrix(start, totalBytes, helper, splitBytes);
+    return readMatrix();
   }
 
   LookupQueue lookups;
-  // Whether the read ran into the end of the input, once the clause section was read in two
-  // parts (the first part's input ends early, at the cut); else the scanner tells.
-  std::optional<bool> reachedEnd;
 
   void lookUp(std::uint32_t variable) {
     auto [quantification, inserted] = formula.quantifierOf.tryEmplace(variable);
@@ -571,123 +397,56 @@ struct Reader {
     }
   }
 
-  bool readMatrix(std::int64_t start, std::int64_t totalBytes, const Formula::ThreadStarter& helper,
-                  std::int64_t splitBytes) {
-    ClausePart first(scanner, formula.clauses);
-    first.token = token;
-    first.tokenRead = true;
-    first.maxVar = formula.maxVar;
-    SecondPart second(formula.quantifierOf);
-    // Parts read apart leave the prefix as it is until both are done: both ask its bits.
-    std::optional<QuantifiedBits> bits;
-    bool split = false;
-    try {
-      if (helper && splitAt(start, totalBytes, splitBytes, second)) {
-        bits.emplace(formula.prefix);
-        second.free.ask(*bits);
-        second.split->endAt(second.start);
-        second.thread = helper([&second] { second.read(); });
-        split = second.thread.joinable();
+  bool readMatrix() {
+    OpenClause current(formula.clauses);
+    const auto lookUpNow = [this](std::uint32_t variable) { lookUp(variable); };
+    std::uint32_t maxVar = formula.maxVar;
+    bool bogus = false;
+    // The clause section's first token has been read already.
+    for (bool tokenRead = true;;) {
+      std::uint32_t variable;
+      bool negative;
+      if (tokenRead || !scanner.nextShortNumber(variable, negative)) {
+        if (!tokenRead) scanner.next(token);
+        tokenRead = false;
+        if (!token.present) break;
+        // -2147483648 is a signed value, but its variable does not fit a literal.
+        if (token.overflow || token.value > maxVariableIndex) {
+          bogus = true;
+          break;
+        }
+        variable = static_cast<std::uint32_t>(token.value);
+        negative = token.negative;
       }
-    } catch (const std::bad_alloc&) {
-      // No room for a second part: read alone.
-    }
-    if (!split && second.split != nullptr) second.split->endAt(-1);
-    bool ok;
-    if (!split) {
-      const auto lookUpNow = [this](std::uint32_t variable) { lookUp(variable); };
-      ok = first.read([&](std::uint32_t variable) {
-        lookups.push(formula.quantifierOf, variable, lookUpNow);
-      }) == PartEnd::Input;
-      lookups.drain(lookUpNow);
-      formula.maxVar = first.maxVar;
-    } else {
-      // While the second part is read, the prefix maps are only read: each part notes the
-      // variables they lack, which join the prefix afterwards, the first part's first.
-      FreeVariables free(formula.quantifierOf);
-      free.ask(*bits);
-      ok = first.read([&free](std::uint32_t variable) { free.note(variable); }) == PartEnd::Input;
-      free.finish();
-      formula.maxVar = first.maxVar;
-      // A first part cut short (by a read error, or a file that shrank) is where the input
-      // ended, as it would have been for a reader alone.
-      const bool atCut = start + static_cast<std::int64_t>(scanner.consumed()) == second.start;
-      const bool whole = ok && atCut;
-      if (!whole) second.abandon = true;
-      second.thread.join();
-      // Where a reader alone would have stopped: the end of the input is reached where the
-      // second part reached it, or where the first part met the end before the cut.
-      reachedEnd = whole ? second.scanner->hitEnd() : scanner.hitEnd() && !atCut;
-      // What the second part threw counts only where its bytes do.
-      if (whole && second.failure) std::rethrow_exception(second.failure);
-      for (const std::uint32_t variable : free.order) lookUp(variable);
-      if (whole) {
-        ok = joinSecond(first, second);
-        for (const std::uint32_t variable : second.free.order) lookUp(variable);
+      if (variable == 0) {
+        current.close();
+        continue;
       }
+      current.add(makeLiteral(variable, negative));
+      if (variable > maxVar) maxVar = variable;
+      lookups.push(formula.quantifierOf, variable, lookUpNow);
     }
-    if (!ok || !first.current.empty()) return fail("QBF File: Bogus clause.");
+    lookups.drain(lookUpNow);
+    formula.maxVar = maxVar;
+    if (bogus || !current.empty()) return fail("QBF File: Bogus clause.");
     return true;
-  }
-
-  // The clause section from here to the end of a plain file of some size, cut in two at
-  // white space near its middle: the second part is read into second.
-  bool splitAt(std::int64_t start, std::int64_t totalBytes, std::int64_t splitBytes,
-               SecondPart& second) {
-    auto* const input = dynamic_cast<InputBuffer*>(&scanner.source());
-    if (input == nullptr || totalBytes < 0) return false;
-    const std::int64_t here = start + static_cast<std::int64_t>(scanner.consumed());
-    const std::int64_t left = start + totalBytes - here;
-    if (left < splitBytes) return false;
-    const std::int64_t middle = here + left / 2;
-    second.source = input->openFrom(middle);
-    if (second.source == nullptr) return false;
-    second.scanner = std::make_unique<Scanner>(*second.source);
-    std::uint64_t skipped = 0;
-    if (!second.scanner->skipToSpace(skipped)) return false;
-    second.start = middle + static_cast<std::int64_t>(skipped);
-    second.split = input;
-    // The header's count bounds both parts together (as the room of the whole array says).
-    reserveFor(second.clauses, formula.clauses.clauseCapacity(),
-               static_cast<std::uint64_t>(start + totalBytes - second.start));
-    second.part = std::make_unique<ClausePart>(*second.scanner, second.clauses);
-    second.part->inHead = true;
-    second.part->abandon = &second.abandon;
-    return true;
-  }
-
-  // Continues the first part's open clause with the literals the second part read before its
-  // first 0, then takes its clauses; false when the second part met a bogus clause.
-  bool joinSecond(ClausePart& first, SecondPart& second) {
-    ClausePart& part = *second.part;
-    for (const Literal literal : part.head) first.current.add(literal);
-    formula.maxVar = std::max(formula.maxVar, part.maxVar);
-    if (!part.headEnded) return second.end == PartEnd::Input;
-    first.current.close();
-    // The second part's own open clause (the one at the end of the input: only whether it
-    // is empty still matters) comes along.
-    first.current.start += part.current.start;
-    formula.clauses.appendAll(second.clauses);
-    second.clauses = ClauseArray();
-    return second.end == PartEnd::Input;
   }
 };
 
 }  // namespace
 
-bool Formula::readQdimacs(std::istream& in, const ThreadStarter& helper, std::int64_t splitBytes) {
+bool Formula::readQdimacs(std::istream& in) {
   std::streambuf* source = in.rdbuf();
   if (in.fail() || source == nullptr) {
     error = "QBF File not open.";
     return false;
   }
-  const std::int64_t start = source->pubseekoff(0, std::ios::cur, std::ios::in);
   const std::int64_t totalBytes = remainingBytes(*source);
-  Reader reader{*this, Scanner(*source), Token(), LookupQueue(), std::nullopt};
-  const bool ok = reader.read(start, totalBytes, helper, splitBytes);
+  Reader reader{*this, Scanner(*source), Token(), LookupQueue()};
+  const bool ok = reader.read(totalBytes);
   // Like formatted extraction, a read that ran into the end of the input leaves the stream
   // at its end.
-  if (reader.reachedEnd.value_or(reader.scanner.hitEnd())) {
+  if (reader.scanner.hitEnd()) {
     try {
       in.setstate(std::ios::eofbit | std::ios::failbit);
     } catch (const std::ios_base::failure&) {
