@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstring>
 #include <initializer_list>
-#include <istream>
 #include <new>
 
 #ifdef ZEFI_HAVE_ZLIB
@@ -328,20 +327,15 @@ InputBuffer::int_type InputBuffer::underflow() {
   return traits_type::to_int_type(*gptr());
 }
 
-InputBuffer::pos_type InputBuffer::seekoff(off_type offset, std::ios_base::seekdir direction,
-                                           std::ios_base::openmode which) {
-  if (fileSize_ < 0 || compression_ != Compression::Plain || offset != 0 ||
-      (which & std::ios_base::in) == 0) {
-    return pos_type(off_type(-1));
-  }
-  if (direction == std::ios_base::cur) return pos_type(position());
-  if (direction == std::ios_base::end) return pos_type(fileSize_);
-  return pos_type(off_type(-1));
+std::size_t InputBuffer::read(char* destination, std::size_t size) {
+  return static_cast<std::size_t>(xsgetn(destination, static_cast<std::streamsize>(size)));
 }
 
-InputBuffer::pos_type InputBuffer::seekpos(pos_type position, std::ios_base::openmode which) {
-  if (seekoff(0, std::ios_base::cur, which) != position) return pos_type(off_type(-1));
-  return position;
+std::int64_t InputBuffer::sizeLeft() const {
+  // Only a plain regular file's size tells how much text is left.
+  if (fileSize_ < 0 || compression_ != Compression::Plain) return -1;
+  const std::int64_t here = position();
+  return fileSize_ >= here ? fileSize_ - here : -1;
 }
 
 std::int64_t InputBuffer::position() const {
@@ -428,8 +422,7 @@ std::string readQdimacsFrom(Formula& formula, int fd) {
   // The reader takes the text in large blocks, which the buffer reads straight from the
   // descriptor or decompresses into.
   InputBuffer buffer(fd);
-  std::istream in(&buffer);
-  const bool read = buffer.error().empty() && formula.readQdimacs(in);
+  const bool read = buffer.error().empty() && formula.readQdimacs(buffer);
   // Damaged compressed input is reported as such, also where the reader stopped early at
   // text that the damage garbled, before the library could tell.
   if (!read) buffer.drain();

@@ -14,6 +14,8 @@
 
 namespace ZEFI {
 
+class QdimacsInput;
+
 enum QuantifierKind : std::int32_t {
   None = 0,  // a map entry nothing has set
   Forall = 1,
@@ -52,7 +54,10 @@ class Formula {
   bool resolve(std::size_t first, std::size_t second, std::uint32_t variable);
 
   // Fills this (new, empty) formula from QDIMACS text; false with error set on failure.
+  // The stream's size is not asked for: the clause arrays grow as they are filled. A read
+  // that runs into the end of the input leaves the stream at its end.
   bool readQdimacs(std::istream& in);
+  bool readQdimacs(QdimacsInput& in);
   // Writes the formula in the normal form: problem line, one quantifier line per prefix
   // element, one line per clause. Buffered; the stream is flushed once, at the end.
   void writeQdimacs(std::ostream& out) const;

@@ -11,12 +11,13 @@
 
 #include "formula/formula.hpp"
 #include "formula/literal_set.hpp"
+#include "formula/qdimacs_input.hpp"
 
 namespace ZEFI {
 
 namespace {
 
-// Input is pulled from the stream buffer in blocks of this size.
+// Input is pulled in blocks of this size.
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // Largest value of the digits of a number, 2^32 - 1; more is a range error.
 constexpr std::uint64_t kUnsignedMax = 4294967295u;
@@ -61,7 +62,7 @@ struct Token {
 
 class Scanner {
  public:
-  explicit Scanner(std::streambuf& source) : source_(source), buffer_(new char[kBlockSize]) {}
+  explicit Scanner(QdimacsInput& source) : source_(source), buffer_(new char[kBlockSize]) {}
 
   bool hitEnd() const { return eof_; }
   std::uint64_t consumed() const {
@@ -199,15 +200,14 @@ class Scanner {
   bool refill() {
     if (eof_) return false;
     consumedBefore_ += static_cast<std::uint64_t>(end_ - begin_);
-    const std::streamsize got =
-        source_.sgetn(buffer_.get(), static_cast<std::streamsize>(kBlockSize));
+    const std::size_t got = source_.read(buffer_.get(), kBlockSize);
     begin_ = cur_ = buffer_.get();
-    end_ = begin_ + (got > 0 ? got : 0);
-    if (got <= 0) eof_ = true;
+    end_ = begin_ + got;
+    if (got == 0) eof_ = true;
     return got > 0;
   }
 
-  std::streambuf& source_;
+  QdimacsInput& source_;
   std::unique_ptr<char[]> buffer_;
   const char* begin_ = nullptr;
   const char* cur_ = nullptr;
@@ -215,17 +215,6 @@ class Scanner {
   std::uint64_t consumedBefore_ = 0;
   bool eof_ = false;
 };
-
-// Bytes the stream buffer still holds from its current position, when it can tell
-// (files and strings can, pipes cannot); -1 otherwise. The position is left unchanged.
-std::int64_t remainingBytes(std::streambuf& source) {
-  const std::streampos here = source.pubseekoff(0, std::ios::cur, std::ios::in);
-  if (here == std::streampos(-1)) return -1;
-  const std::streampos last = source.pubseekoff(0, std::ios::end, std::ios::in);
-  const std::streampos back = source.pubseekpos(here, std::ios::in);
-  if (last == std::streampos(-1) || back != here || last < here) return -1;
-  return static_cast<std::int64_t>(last - here);
-}
 
 // Unsigned conversion: the digits must fit 32 bits; a minus sign negates modulo 2^32.
 std::uint32_t unsignedValue(const Token& token) {
@@ -433,6 +422,23 @@ struct Reader {
   }
 };
 
+// A stream's buffer as input, of unknown size; it notes whether the reader met its end.
+class StreamInput final : public QdimacsInput {
+ public:
+  explicit StreamInput(std::streambuf& source) : source_(source) {}
+  std::size_t read(char* destination, std::size_t size) override {
+    const std::streamsize got = source_.sgetn(destination, static_cast<std::streamsize>(size));
+    ended = got <= 0;
+    return ended ? 0 : static_cast<std::size_t>(got);
+  }
+  std::int64_t sizeLeft() const override { return -1; }
+
+  bool ended = false;
+
+ private:
+  std::streambuf& source_;
+};
+
 }  // namespace
 
 bool Formula::readQdimacs(std::istream& in) {
@@ -441,12 +447,11 @@ bool Formula::readQdimacs(std::istream& in) {
     error = "QBF File not open.";
     return false;
   }
-  const std::int64_t totalBytes = remainingBytes(*source);
-  Reader reader{*this, Scanner(*source), Token(), LookupQueue()};
-  const bool ok = reader.read(totalBytes);
+  StreamInput input(*source);
+  const bool ok = readQdimacs(input);
   // Like formatted extraction, a read that ran into the end of the input leaves the stream
   // at its end.
-  if (reader.scanner.hitEnd()) {
+  if (input.ended) {
     try {
       in.setstate(std::ios::eofbit | std::ios::failbit);
     } catch (const std::ios_base::failure&) {
@@ -454,6 +459,11 @@ bool Formula::readQdimacs(std::istream& in) {
     }
   }
   return ok;
+}
+
+bool Formula::readQdimacs(QdimacsInput& in) {
+  Reader reader{*this, Scanner(in), Token(), LookupQueue()};
+  return reader.read(in.sizeLeft());
 }
 
 }  // namespace ZEFI
