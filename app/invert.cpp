@@ -2,13 +2,11 @@
 
 #include <unistd.h>
 
-#include <functional>
 #include <iostream>
 #include <memory>
 
 #include "app/output_file.hpp"
 #include "app/pipeline.hpp"
-#include "app/thread.hpp"
 #include "formula/decompress.hpp"
 #include "negation/forms.hpp"
 
@@ -56,14 +54,8 @@ std::string outputNameFor(const std::string& inputName, NegationForm form) {
 namespace {
 
 void readInput(Formula& input, const std::string& fileName) {
-  // A large plain file's clauses are read in two parts where a second core can take one.
-  const Formula::ThreadStarter helper = [](std::function<void()> work) {
-    return severalCores() ? startThreadWithout("zefi-read", cleanupSignals(), std::move(work))
-                          : std::thread();
-  };
-  const std::string error = isStandardStreams(fileName)
-                                ? readQdimacsFrom(input, STDIN_FILENO, helper)
-                                : readQdimacsFile(input, fileName, helper);
+  const std::string error = isStandardStreams(fileName) ? readQdimacsFrom(input, STDIN_FILENO)
+                                                        : readQdimacsFile(input, fileName);
   if (!error.empty()) throw Exception(error);
 }
 

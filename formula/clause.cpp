@@ -170,12 +170,6 @@ void ClauseArray::append(std::span<const Literal> literals) {
   ends_.push_back(literals_.size());
 }
 
-void ClauseArray::appendAll(const ClauseArray& other) {
-  const std::size_t offset = literals_.size();
-  literals_.insert(literals_.end(), other.literals_.begin(), other.literals_.end());
-  for (const std::size_t end : other.ends_) ends_.push_back(offset + end);
-}
-
 void ClauseArray::complementEach() {
   // Literals only ever move towards the front, so the clauses are compacted where they are.
   LiteralSet seen;

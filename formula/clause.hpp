@@ -84,9 +84,6 @@ class ClauseArray {
   }
 
   void append(std::span<const Literal> literals);
-  // Appends every clause of other, in order (and literals pushed after its last clause, which
-  // stay open at the end).
-  void appendAll(const ClauseArray& other);
   void append(const Clause& clause) { append(clause.literals()); }
   void append(std::initializer_list<Literal> literals) {
     append(std::span<const Literal>(literals.begin(), literals.size()));

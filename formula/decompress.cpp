@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstring>
 #include <initializer_list>
-#include <istream>
 #include <new>
 
 #ifdef ZEFI_HAVE_ZLIB
@@ -328,20 +327,15 @@ InputBuffer::int_type InputBuffer::underflow() {
   return traits_type::to_int_type(*gptr());
 }
 
-InputBuffer::pos_type InputBuffer::seekoff(off_type offset, std::ios_base::seekdir direction,
-                                           std::ios_base::openmode which) {
-  if (fileSize_ < 0 || compression_ != Compression::Plain || offset != 0 ||
-      (which & std::ios_base::in) == 0) {
-    return pos_type(off_type(-1));
-  }
-  if (direction == std::ios_base::cur) return pos_type(position());
-  if (direction == std::ios_base::end) return pos_type(fileSize_);
-  return pos_type(off_type(-1));
+std::size_t InputBuffer::read(char* destination, std::size_t size) {
+  return static_cast<std::size_t>(xsgetn(destination, static_cast<std::streamsize>(size)));
 }
 
-InputBuffer::pos_type InputBuffer::seekpos(pos_type position, std::ios_base::openmode which) {
-  if (seekoff(0, std::ios_base::cur, which) != position) return pos_type(off_type(-1));
-  return position;
+std::int64_t InputBuffer::sizeLeft() const {
+  // Only a plain regular file's size tells how much text is left.
+  if (fileSize_ < 0 || compression_ != Compression::Plain) return -1;
+  const std::int64_t here = position();
+  return fileSize_ >= here ? fileSize_ - here : -1;
 }
 
 std::int64_t InputBuffer::position() const {
@@ -356,54 +350,7 @@ std::size_t InputBuffer::fill(char* destination, std::size_t count) {
   return got;
 }
 
-namespace {
-
-// The bytes of a file from an offset to its end, read with pread, so that another buffer
-// may read the same descriptor's bytes before them at the same time.
-class FileRange final : public std::streambuf {
- public:
-  FileRange(int fd, std::int64_t offset) : fd_(fd), offset_(offset) {}
-
- protected:
-  std::streamsize xsgetn(char* destination, std::streamsize count) override {
-    std::streamsize got = 0;
-    while (got < count && !ended_) {
-      const ssize_t result = ::pread(fd_, destination + got, static_cast<std::size_t>(count - got),
-                                     static_cast<off_t>(offset_));
-      if (result > 0) {
-        got += result;
-        offset_ += result;
-      } else if (result == 0 || errno != EINTR) {
-        ended_ = true;  // as for the first part: a read error ends the input
-      }
-    }
-    return got;
-  }
-  int_type underflow() override { return traits_type::eof(); }  // block reads only
-
- private:
-  int fd_;
-  std::int64_t offset_;
-  bool ended_ = false;
-};
-
-}  // namespace
-
-std::unique_ptr<std::streambuf> InputBuffer::openFrom(std::int64_t offset) const {
-  // Past every byte delivered so far (the end set by endAt counts delivered bytes too).
-  if (compression_ != Compression::Plain || fileSize_ < 0 ||
-      offset < startOffset_ + static_cast<std::int64_t>(delivered_)) {
-    return nullptr;
-  }
-  return std::make_unique<FileRange>(fd_, offset);
-}
-
 std::size_t InputBuffer::readPlain(char* destination, std::size_t count) {
-  if (end_ >= 0) {
-    const std::int64_t left =
-        std::max<std::int64_t>(0, end_ - (startOffset_ + static_cast<std::int64_t>(delivered_)));
-    count = std::min(count, static_cast<std::size_t>(left));
-  }
   std::size_t got = std::min(count, stagedEnd_ - stagedBegin_);
   std::memcpy(destination, staged_.get() + stagedBegin_, got);
   stagedBegin_ += got;
@@ -468,15 +415,14 @@ void InputBuffer::damaged() {
   finished_ = true;
 }
 
-std::string readQdimacsFrom(Formula& formula, int fd, const Formula::ThreadStarter& helper) {
+std::string readQdimacsFrom(Formula& formula, int fd) {
   // A directory opens on Linux and fails only at the first read.
   struct stat status;
   if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) return "QBF File not open.";
   // The reader takes the text in large blocks, which the buffer reads straight from the
   // descriptor or decompresses into.
   InputBuffer buffer(fd);
-  std::istream in(&buffer);
-  const bool read = buffer.error().empty() && formula.readQdimacs(in, helper);
+  const bool read = buffer.error().empty() && formula.readQdimacs(buffer);
   // Damaged compressed input is reported as such, also where the reader stopped early at
   // text that the damage garbled, before the library could tell.
   if (!read) buffer.drain();
@@ -484,11 +430,10 @@ std::string readQdimacsFrom(Formula& formula, int fd, const Formula::ThreadStart
   return read ? std::string() : formula.error;
 }
 
-std::string readQdimacsFile(Formula& formula, const std::string& path,
-                            const Formula::ThreadStarter& helper) {
+std::string readQdimacsFile(Formula& formula, const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return "QBF File not open.";
-  std::string error = readQdimacsFrom(formula, fd, helper);
+  std::string error = readQdimacsFrom(formula, fd);
   ::close(fd);
   return error;
 }

@@ -9,12 +9,14 @@
 #include <string>
 
 #include "formula/formula.hpp"
+#include "formula/qdimacs_input.hpp"
 
 namespace ZEFI {
 
 enum class Compression : std::uint8_t { Plain, Gzip, Xz, Bzip2, Zstd };
 
-// A stream buffer for the reader's block reads (sgetn). Plain text goes from the descriptor
+// The reader's input, and a stream buffer for clients that read it as a stream (their block
+// reads, sgetn, take the same way). Plain text goes from the descriptor
 // straight into the caller's block, as a file stream's large reads do. Compressed text is
 // decompressed into the caller's block through the format's library, from a fixed buffer of
 // compressed bytes, so that memory does not grow with the input; concatenated gzip members,
@@ -25,7 +27,7 @@ enum class Compression : std::uint8_t { Plain, Gzip, Xz, Bzip2, Zstd };
 // input, and error() tells what happened, so the caller reports that instead of whatever the
 // reader made of the text. Read errors of the descriptor count as its end, as for a file
 // stream. The descriptor is neither opened nor closed here.
-class InputBuffer final : public std::streambuf {
+class InputBuffer final : public std::streambuf, public QdimacsInput {
  public:
   explicit InputBuffer(int fd);  // reads the first bytes to recognise the format
   ~InputBuffer() override;
@@ -39,23 +41,16 @@ class InputBuffer final : public std::streambuf {
   // where the reader stopped still shows in error().
   void drain();
 
-  // For a plain regular file, so that a second reader can take its second part at once: the
-  // file's bytes from offset (as seekoff counts) to its end, in a buffer of their own, read
-  // with pread; nullptr for any other input. endAt(offset) then ends this buffer's input
-  // at offset (no byte from there on is delivered; none may have been yet).
-  std::unique_ptr<std::streambuf> openFrom(std::int64_t offset) const;
-  void endAt(std::int64_t offset) { end_ = offset; }
+  // The reader's block reads, the same bytes as sgetn's.
+  std::size_t read(char* destination, std::size_t size) override;
+  // Known for plain regular files only: a stream's length says nothing of its text.
+  std::int64_t sizeLeft() const override;
 
   class Decoder;  // one per format, in the implementation
 
  protected:
   std::streamsize xsgetn(char* destination, std::streamsize count) override;
   int_type underflow() override;
-  // For plain regular files only, so that the reader can learn how much input is left:
-  // offset 0 from the current position or from the end is reported, not moved to.
-  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
-                   std::ios_base::openmode which) override;
-  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
  private:
   std::size_t fill(char* destination, std::size_t count);
@@ -78,18 +73,15 @@ class InputBuffer final : public std::streambuf {
   std::uint64_t delivered_ = 0;
   std::int64_t startOffset_ = 0;
   std::int64_t fileSize_ = -1;  // of a plain regular file
-  std::int64_t end_ = -1;       // where plain input ends early (endAt), if it does
   char single_[4096];           // the get area, for reads other than sgetn's
 };
 
-// Reads formula (new, empty) from the descriptor, plain or compressed; given a helper, a large
-// plain file is read in two parts (Formula::readQdimacs). Returns the empty text when the
-// formula was read, else the message: the reader's, or the damage of compressed input, which
-// counts first.
-std::string readQdimacsFrom(Formula& formula, int fd, const Formula::ThreadStarter& helper = {});
+// Reads formula (new, empty) from the descriptor, plain or compressed. Returns the empty text
+// when the formula was read, else the message: the reader's, or the damage of compressed
+// input, which counts first.
+std::string readQdimacsFrom(Formula& formula, int fd);
 // The same for the file at path, opened here; "QBF File not open." when it cannot be opened
 // or is a directory.
-std::string readQdimacsFile(Formula& formula, const std::string& path,
-                            const Formula::ThreadStarter& helper = {});
+std::string readQdimacsFile(Formula& formula, const std::string& path);
 
 }  // namespace ZEFI

@@ -3,11 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "formula/clause.hpp"
@@ -15,6 +13,8 @@
 #include "formula/variable_map.hpp"
 
 namespace ZEFI {
+
+class QdimacsInput;
 
 enum QuantifierKind : std::int32_t {
   None = 0,  // a map entry nothing has set
@@ -53,15 +53,11 @@ class Formula {
   // When the clauses do not clash on the variable nothing changes.
   bool resolve(std::size_t first, std::size_t second, std::uint32_t variable);
 
-  // Starts work on a thread of the caller's (who decides which signals it may receive), or
-  // returns one that is not joinable when it cannot or will not.
-  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
   // Fills this (new, empty) formula from QDIMACS text; false with error set on failure.
-  // Given a helper, the clause section of a plain file (from splitBytes on) is read in two
-  // parts at once, with the same result.
-  static constexpr std::int64_t kSplitBytes = std::int64_t{8} << 20;
-  bool readQdimacs(std::istream& in, const ThreadStarter& helper = {},
-                   std::int64_t splitBytes = kSplitBytes);
+  // The stream's size is not asked for: the clause arrays grow as they are filled. A read
+  // that runs into the end of the input leaves the stream at its end.
+  bool readQdimacs(std::istream& in);
+  bool readQdimacs(QdimacsInput& in);
   // Writes the formula in the normal form: problem line, one quantifier line per prefix
   // element, one line per clause. Buffered; the stream is flushed once, at the end.
   void writeQdimacs(std::ostream& out) const;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formula/formula.hpp"
+#include "formula/qdimacs_input.hpp"
 #include "formula/qdimacs_writer.hpp"
 
 namespace ZEFI {
@@ -176,6 +177,41 @@ TEST(ClauseArray, ClausesAfterTheDiscardedOnesStayIntact) {
         ASSERT_EQ(read[k], literal(clause, k)) << point << " " << clause;
     }
   }
+}
+
+// A library's own input, handing out a byte at a time and telling its size: tokens cut at
+// every byte read as whole ones, and the formula is the one a stream gives, whose state
+// tells whether the reader ran into the end of the text.
+TEST(Formula, ReadFromAnInputOfItsOwn) {
+  struct Bytes final : QdimacsInput {
+    std::string text;
+    std::size_t at = 0;
+    std::size_t read(char* destination, std::size_t) override {
+      if (at == text.size()) return 0;
+      *destination = text[at++];
+      return 1;
+    }
+    std::int64_t sizeLeft() const override { return static_cast<std::int64_t>(text.size() - at); }
+  };
+  const char* const text = "c x\np cnf 40 3\na 12 0\ne 3 0\n-12 3 12345 -3 3 0\n40 0\n7 0\n";
+  Bytes bytes;
+  bytes.text = text;
+  Formula byByte;
+  ASSERT_TRUE(byByte.readQdimacs(bytes)) << byByte.error;
+  Formula byStream;
+  std::istringstream in(text);
+  ASSERT_TRUE(byStream.readQdimacs(in)) << byStream.error;
+  EXPECT_TRUE(in.eof());
+  for (const Formula* formula : {&byByte, &byStream}) {
+    ASSERT_EQ(formula->clauses.size(), 3u);
+    EXPECT_EQ(textOf(formula->clauses[0]), "-12 3 12345 -3");
+    EXPECT_EQ(formula->maxVar, 12345u);
+    EXPECT_EQ(formula->prefix.size(), 5u);  // 12, 3, then the free 12345, 40 and 7
+  }
+  std::istringstream early("q cnf 1 1\n1 0\n");
+  Formula stopped;
+  EXPECT_FALSE(stopped.readQdimacs(early));
+  EXPECT_FALSE(early.eof());
 }
 
 }  // namespace
