@@ -1,5 +1,6 @@
 // zefi against the QBF solver depqbf, on seeded random formulas and on the real instances of
-// the corpus: every negation has the expected prefix and form, and the solver's answer flips.
+// the corpus: the default negation has the expected prefix and form, and the solver's answer
+// flips for the negation in every form.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -113,6 +115,56 @@ int solve(const fs::path& file, const std::string& options = "") {
   return status("timeout 30 depqbf " + options + " '" + file.string() + "' >/dev/null 2>&1");
 }
 
+// QCIR as zefi writes it, back to QDIMACS by plain Tseitin: each gate g = and/or(l, ...)
+// gives its defining clauses over g, an existential variable placed innermost, and the
+// output literal is a unit clause.
+Qbf fromQcir(const fs::path& path) {
+  std::ifstream in(path);
+  Qbf qbf;
+  std::vector<std::uint32_t> gates;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with('#')) continue;
+    for (char& c : line) c = c == '(' || c == ')' || c == ',' || c == '=' ? ' ' : c;
+    std::istringstream words(line);
+    std::string first, kind;
+    words >> first;
+    if (first == "forall" || first == "exists") {
+      for (long v; words >> v;) qbf.prefix.emplace_back(first == "forall" ? 'a' : 'e', v);
+    } else if (first == "output") {
+      qbf.clauses.emplace_back(std::istream_iterator<long>(words), std::istream_iterator<long>());
+    } else {  // and: g -> l for each l, all l -> g; or: the same on the complements
+      const long gate = std::stol(first), sign = (words >> kind, kind == "and") ? 1 : -1;
+      std::vector<long> all{sign * gate};
+      for (long l; words >> l; all.push_back(-sign * l))
+        qbf.clauses.push_back({-sign * gate, sign * l});
+      qbf.clauses.push_back(all);
+      gates.push_back(std::uint32_t(gate));
+    }
+  }
+  for (const auto& [kind, variable] : qbf.prefix)
+    qbf.headerVariables = std::max<std::uint64_t>(qbf.headerVariables, variable);
+  for (const std::uint32_t gate : gates) {
+    qbf.prefix.emplace_back('e', gate);
+    qbf.headerVariables = std::max<std::uint64_t>(qbf.headerVariables, gate);
+  }
+  return qbf;
+}
+
+// The forms zefi writes: the option that asks for one, the suffix of its file, whether
+// depqbf reads it translated from QCIR, and with which options: depqbf decides the
+// translations of 826_SAT, s1269_d2_s and k_ph_n-16 only with blocked-clause elimination
+// as inprocessing.
+struct Form {
+  const char* option;
+  const char* suffix;
+  bool qcir;
+  const char* solverOptions;
+};
+constexpr Form kForms[] = {
+    {"", ".inverted.qdimacs", false, ""},
+    {"--compact ", ".inverted.qdimacs", false, ""},
+    {"--qcir ", ".inverted.qcir", true, "--no-qbce-dynamic --qbce-inprocessing"}};
+
 class Solver : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,32 +177,53 @@ class Solver : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  // Negates file (in dir) with zefi and checks the form; with answer 10 or 20, depqbf must
-  // give it for the input, with -1 any decided answer, and the opposite one for the negation.
+  // Negates file (in dir) with zefi in every form and checks the default one's form; with
+  // answer 10 or 20, depqbf must give it for the input, with -1 any decided answer, and the
+  // opposite one for the negation in each form.
   void expectNegation(const fs::path& file, int answer, bool joined = false) {
     const std::string name = file.filename().string();
-    const fs::path output = dir / (file.stem().string() + ".inverted.qdimacs");
-    ASSERT_EQ(status(std::string(ZEFI_BINARY) + " '" + file.string() + "' >'" +
-                     (dir / "log").string() + "' 2>&1"),
-              0)
-        << name;
-    const Qbf in = parse(file), out = parse(output);
-    expectNegationForm(in, out, name);
-    if (answer == 0) return;
-    Qbf closed = in;  // depqbf reads free variables as outermost existential: close them innermost
-    for (std::size_t i = in.prefix.size(); i < out.prefix.size(); ++i) {
-      if (out.prefix[i].first == 'a') closed.prefix.emplace_back('e', out.prefix[i].second);
+    const Qbf in = parse(file);
+    int before = 0;
+    if (answer != 0) {
+      // depqbf reads free variables as outermost existential: close them innermost.
+      Qbf closed = in;
+      std::set<std::uint32_t> quantified;
+      for (const auto& [kind, variable] : in.prefix) quantified.insert(variable);
+      for (const auto& clause : in.clauses) {
+        for (const long literal : clause) {
+          if (quantified.insert(std::uint32_t(std::labs(literal))).second)
+            closed.prefix.emplace_back('e', std::uint32_t(std::labs(literal)));
+        }
+      }
+      std::ofstream(dir / "closed") << closed.text();
+      before = solve(dir / "closed");
+      if (answer > 0) {
+        EXPECT_EQ(before, answer) << name;
+      }
+      ASSERT_TRUE(before == 10 || before == 20) << name << ": undecided";
     }
-    std::ofstream(dir / "closed") << closed.text();
-    std::ofstream(dir / "joined") << out.text(true);
-    const int before = solve(dir / "closed");
-    if (answer > 0) {
-      EXPECT_EQ(before, answer) << name;
+    for (const Form& form : kForms) {
+      const fs::path output = dir / (file.stem().string() + form.suffix);
+      ASSERT_EQ(status(std::string(ZEFI_BINARY) + " " + form.option + "'" + file.string() + "' >'" +
+                       (dir / "log").string() + "' 2>&1"),
+                0)
+          << name << ' ' << form.option;
+      fs::path solved = output;
+      std::string options = form.solverOptions;
+      if (*form.option == '\0') {  // the default form, whose shape is known
+        const Qbf out = parse(output);
+        expectNegationForm(in, out, name);
+        if (joined) {
+          std::ofstream(solved = dir / "joined") << out.text(true);
+          options = "--no-qbce-dynamic --qbce-preprocessing";
+        }
+      }
+      if (form.qcir) std::ofstream(solved = dir / "qcir") << fromQcir(output).text(true);
+      if (answer != 0) {
+        EXPECT_EQ(solve(solved, options), 30 - before)
+            << name << ' ' << form.option << ": the answer did not flip";
+      }
     }
-    ASSERT_TRUE(before == 10 || before == 20) << name << ": undecided";
-    const int after =
-        joined ? solve(dir / "joined", "--no-qbce-dynamic --qbce-preprocessing") : solve(output);
-    EXPECT_EQ(after, 30 - before) << name << ": the negation's answer did not flip";
   }
   fs::path dir;
 };
@@ -182,9 +255,10 @@ TEST_F(Solver, RandomFormulasFlip) {
   }
 }
 
-// The corpus instances that depqbf decides quickly, itself and their negations; the others
-// are negated and checked for form alone. Two need the quantifier lines joined and
-// blocked-clause elimination: depqbf keeps each of zefi's one-variable lines as a scope.
+// The corpus instances that depqbf decides quickly, itself and their negations in every
+// form; the others are negated and checked for form alone. In the default form two need the
+// quantifier lines joined and blocked-clause elimination: depqbf keeps each of zefi's
+// one-variable lines as a scope.
 TEST_F(Solver, CorpusInstancesFlip) {
   const fs::path corpus = fs::path(ZEFI_CORPUS_DIR) / "qdimacs";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no QDIMACS corpus at " << corpus;
