@@ -117,11 +117,10 @@ int solve(const fs::path& file, const std::string& options = "") {
 
 // QCIR as zefi writes it, back to QDIMACS by plain Tseitin: each gate g = and/or(l, ...)
 // gives its defining clauses over g, an existential variable placed innermost, and the
-// output literal is a unit clause.
+// output literal is a unit clause. The gates are numbered above every variable.
 Qbf fromQcir(const fs::path& path) {
   std::ifstream in(path);
   Qbf qbf;
-  std::vector<std::uint32_t> gates;
   for (std::string line; std::getline(in, line);) {
     if (line.starts_with('#')) continue;
     for (char& c : line) c = c == '(' || c == ')' || c == ',' || c == '=' ? ' ' : c;
@@ -138,32 +137,27 @@ Qbf fromQcir(const fs::path& path) {
       for (long l; words >> l; all.push_back(-sign * l))
         qbf.clauses.push_back({-sign * gate, sign * l});
       qbf.clauses.push_back(all);
-      gates.push_back(std::uint32_t(gate));
+      qbf.prefix.emplace_back('e', gate);  // after every quantifier line
+      qbf.headerVariables = std::max<std::uint64_t>(qbf.headerVariables, gate);
     }
-  }
-  for (const auto& [kind, variable] : qbf.prefix)
-    qbf.headerVariables = std::max<std::uint64_t>(qbf.headerVariables, variable);
-  for (const std::uint32_t gate : gates) {
-    qbf.prefix.emplace_back('e', gate);
-    qbf.headerVariables = std::max<std::uint64_t>(qbf.headerVariables, gate);
   }
   return qbf;
 }
 
-// The forms zefi writes: the option that asks for one, the suffix of its file, whether
-// depqbf reads it translated from QCIR, and with which options: depqbf decides the
+// The forms zefi writes: d default, c compact, q QCIR (depqbf reads it translated); the
+// option that asks for one, the suffix of its file, and depqbf's options: it decides the
 // translations of 826_SAT, s1269_d2_s and k_ph_n-16 only with blocked-clause elimination
 // as inprocessing.
 struct Form {
+  char key;
   const char* option;
   const char* suffix;
-  bool qcir;
   const char* solverOptions;
 };
 constexpr Form kForms[] = {
-    {"", ".inverted.qdimacs", false, ""},
-    {"--compact ", ".inverted.qdimacs", false, ""},
-    {"--qcir ", ".inverted.qcir", true, "--no-qbce-dynamic --qbce-inprocessing"}};
+    {'d', "", ".inverted.qdimacs", ""},
+    {'c', "--compact ", ".inverted.qdimacs", ""},
+    {'q', "--qcir ", ".inverted.qcir", "--no-qbce-dynamic --qbce-inprocessing"}};
 
 class Solver : public ::testing::Test {
  protected:
@@ -179,8 +173,9 @@ class Solver : public ::testing::Test {
 
   // Negates file (in dir) with zefi in every form and checks the default one's form; with
   // answer 10 or 20, depqbf must give it for the input, with -1 any decided answer, and the
-  // opposite one for the negation in each form.
-  void expectNegation(const fs::path& file, int answer, bool joined = false) {
+  // opposite one for the negation in each form (with which 'c', in the compact one only;
+  // with 'j', the default one's lines joined and blocked clauses eliminated).
+  void expectNegation(const fs::path& file, int answer, char which = ' ') {
     const std::string name = file.filename().string();
     const Qbf in = parse(file);
     int before = 0;
@@ -210,16 +205,16 @@ class Solver : public ::testing::Test {
           << name << ' ' << form.option;
       fs::path solved = output;
       std::string options = form.solverOptions;
-      if (*form.option == '\0') {  // the default form, whose shape is known
+      if (form.key == 'd') {  // the default form, whose shape is known
         const Qbf out = parse(output);
         expectNegationForm(in, out, name);
-        if (joined) {
+        if (which == 'j') {
           std::ofstream(solved = dir / "joined") << out.text(true);
           options = "--no-qbce-dynamic --qbce-preprocessing";
         }
       }
-      if (form.qcir) std::ofstream(solved = dir / "qcir") << fromQcir(output).text(true);
-      if (answer != 0) {
+      if (form.key == 'q') std::ofstream(solved = dir / "qcir") << fromQcir(output).text(true);
+      if (answer != 0 && (which != 'c' || form.key == 'c')) {
         EXPECT_EQ(solve(solved, options), 30 - before)
             << name << ' ' << form.option << ": the answer did not flip";
       }
@@ -256,25 +251,30 @@ TEST_F(Solver, RandomFormulasFlip) {
 }
 
 // The corpus instances that depqbf decides quickly, itself and their negations in every
-// form; the others are negated and checked for form alone. In the default form two need the
-// quantifier lines joined and blocked-clause elimination: depqbf keeps each of zefi's
-// one-variable lines as a scope.
+// form or ('c') in the compact one; the others are negated and checked for form alone. In
+// the default form two ('j') need the quantifier lines joined and blocked-clause
+// elimination: depqbf keeps each of zefi's one-variable lines as a scope.
 TEST_F(Solver, CorpusInstancesFlip) {
   const fs::path corpus = fs::path(ZEFI_CORPUS_DIR) / "qdimacs";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no QDIMACS corpus at " << corpus;
-  const std::map<std::string, std::pair<int, bool>> decided = {
-      {"true", {10, false}},
-      {"false", {20, false}},
-      {"example", {20, false}},
-      {"bug_abort", {10, false}},
-      {"partition2", {10, false}},
-      {"empty_clause", {20, false}},
-      {"pec_adder_32bit_sat_reduced", {10, false}},
-      {"lights", {20, false}},
-      {"bug9", {10, false}},
-      {"k_ph_n-16", {10, false}},
-      {"826_SAT", {10, true}},
-      {"s1269_d2_s", {10, true}}};
+  const std::map<std::string, std::pair<int, char>> decided = {
+      {"true", {10, ' '}},
+      {"false", {20, ' '}},
+      {"example", {20, ' '}},
+      {"bug_abort", {10, ' '}},
+      {"partition2", {10, ' '}},
+      {"empty_clause", {20, ' '}},
+      {"pec_adder_32bit_sat_reduced", {10, ' '}},
+      {"lights", {20, ' '}},
+      {"bug9", {10, ' '}},
+      {"k_ph_n-16", {10, ' '}},
+      {"826_SAT", {10, 'j'}},
+      {"s1269_d2_s", {10, 'j'}},
+      {"16966_UNSAT", {20, 'c'}},
+      {"ev-pr-4x4-7-3-0-0-1-s", {10, 'c'}},
+      {"ldom8", {20, 'c'}},
+      {"ldom8-A", {20, 'c'}},
+      {"lights3_021_0_009", {10, 'c'}}};
   for (const auto& entry : fs::directory_iterator(corpus)) {
     const fs::path source = entry.path();
     if (source.filename() == "PROVENANCE.md") continue;
