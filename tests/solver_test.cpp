@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -173,9 +174,10 @@ class Solver : public ::testing::Test {
 
   // Negates file (in dir) with zefi in every form and checks the default one's form; with
   // answer 10 or 20, depqbf must give it for the input, with -1 any decided answer, and the
-  // opposite one for the negation in each form (with which 'c', in the compact one only;
-  // with 'j', the default one's lines joined and blocked clauses eliminated).
-  void expectNegation(const fs::path& file, int answer, char which = ' ') {
+  // opposite one for the negation in each form whose key is in forms ('D': the default one
+  // with its lines joined and blocked clauses eliminated).
+  void expectNegation(const fs::path& file, int answer, std::string_view forms = "dcq") {
+    const bool joined = forms.find('D') != forms.npos;
     const std::string name = file.filename().string();
     const Qbf in = parse(file);
     int before = 0;
@@ -208,13 +210,13 @@ class Solver : public ::testing::Test {
       if (form.key == 'd') {  // the default form, whose shape is known
         const Qbf out = parse(output);
         expectNegationForm(in, out, name);
-        if (which == 'j') {
+        if (joined) {
           std::ofstream(solved = dir / "joined") << out.text(true);
           options = "--no-qbce-dynamic --qbce-preprocessing";
         }
       }
       if (form.key == 'q') std::ofstream(solved = dir / "qcir") << fromQcir(output).text(true);
-      if (answer != 0 && (which != 'c' || form.key == 'c')) {
+      if (answer != 0 && forms.find(joined && form.key == 'd' ? 'D' : form.key) != forms.npos) {
         EXPECT_EQ(solve(solved, options), 30 - before)
             << name << ' ' << form.option << ": the answer did not flip";
       }
@@ -250,31 +252,31 @@ TEST_F(Solver, RandomFormulasFlip) {
   }
 }
 
-// The corpus instances that depqbf decides quickly, itself and their negations in every
-// form or ('c') in the compact one; the others are negated and checked for form alone. In
-// the default form two ('j') need the quantifier lines joined and blocked-clause
-// elimination: depqbf keeps each of zefi's one-variable lines as a scope.
+// The corpus instances that depqbf decides quickly, itself and their negations in the forms
+// listed; the others are negated and checked for form alone. In the default form two ('D')
+// need the quantifier lines joined and blocked-clause elimination: depqbf keeps each of
+// zefi's one-variable lines as a scope.
 TEST_F(Solver, CorpusInstancesFlip) {
   const fs::path corpus = fs::path(ZEFI_CORPUS_DIR) / "qdimacs";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no QDIMACS corpus at " << corpus;
-  const std::map<std::string, std::pair<int, char>> decided = {
-      {"true", {10, ' '}},
-      {"false", {20, ' '}},
-      {"example", {20, ' '}},
-      {"bug_abort", {10, ' '}},
-      {"partition2", {10, ' '}},
-      {"empty_clause", {20, ' '}},
-      {"pec_adder_32bit_sat_reduced", {10, ' '}},
-      {"lights", {20, ' '}},
-      {"bug9", {10, ' '}},
-      {"k_ph_n-16", {10, ' '}},
-      {"826_SAT", {10, 'j'}},
-      {"s1269_d2_s", {10, 'j'}},
-      {"16966_UNSAT", {20, 'c'}},
-      {"ev-pr-4x4-7-3-0-0-1-s", {10, 'c'}},
-      {"ldom8", {20, 'c'}},
-      {"ldom8-A", {20, 'c'}},
-      {"lights3_021_0_009", {10, 'c'}}};
+  const std::map<std::string, std::pair<int, const char*>> decided = {
+      {"true", {10, "dcq"}},
+      {"false", {20, "dcq"}},
+      {"example", {20, "dcq"}},
+      {"bug_abort", {10, "dcq"}},
+      {"partition2", {10, "dcq"}},
+      {"empty_clause", {20, "dcq"}},
+      {"pec_adder_32bit_sat_reduced", {10, "dcq"}},
+      {"lights", {20, "dcq"}},
+      {"bug9", {10, "dcq"}},
+      {"k_ph_n-16", {10, "dcq"}},
+      {"826_SAT", {10, "Dcq"}},
+      {"s1269_d2_s", {10, "Dcq"}},
+      {"ev-pr-4x4-7-3-0-0-1-s", {10, "cq"}},
+      {"ldom8", {20, "cq"}},
+      {"ldom8-A", {20, "cq"}},
+      {"16966_UNSAT", {20, "c"}},
+      {"lights3_021_0_009", {10, "c"}}};
   for (const auto& entry : fs::directory_iterator(corpus)) {
     const fs::path source = entry.path();
     if (source.filename() == "PROVENANCE.md") continue;
