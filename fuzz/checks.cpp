@@ -17,8 +17,10 @@
 #include "formula/qdimacs_writer.hpp"
 #include "negation/clause_index.hpp"
 #include "negation/encode.hpp"
+#include "negation/forms.hpp"
 #include "negation/negation_graph.hpp"
 #include "tests/models/aiger_model.hpp"
+#include "tests/models/qcir_model.hpp"
 #include "tests/models/qdimacs_model.hpp"
 
 namespace ZEFI::fuzz {
@@ -146,6 +148,46 @@ std::string negate(Formula& input, std::string& text) {
                                : "the graph's store keeps blocks";
 }
 
+std::string notFlipped(const char* form, bool truth) {
+  return std::string("the ") + form + "negation of a " + (truth ? "true" : "false") +
+         " formula is not " + (truth ? "false" : "true");
+}
+
+// The negation in one of the forms besides the default, as the library writes it.
+std::string formText(std::string_view bytes, std::unique_ptr<OutputForm> (*make)(Formula&)) {
+  Formula input;
+  std::istringstream in{std::string(bytes)};
+  input.readQdimacs(in);
+  const std::unique_ptr<OutputForm> form = make(input);
+  form->build(nullptr);
+  std::ostringstream text;
+  QdimacsWriter writer(text);
+  for (std::size_t piece = 0; piece < form->pieceCount(); ++piece) form->writePiece(piece, writer);
+  writer.finish();
+  return text.str();
+}
+
+// The compact form reads back, the circuit form keeps the rules of cleansed QCIR, and both
+// are true exactly when the input is false (when its truth is known). An input that
+// quantifies a variable twice is left out: the circuit form cannot say what it means.
+std::string checkOtherForms(std::string_view bytes, const model::QdimacsFormula& input,
+                            std::optional<bool> truth) {
+  std::unordered_set<std::uint32_t> quantified;
+  for (const model::Quantifier& q : input.prefix) {
+    if (!quantified.insert(q.variable).second) return {};
+  }
+  const model::QdimacsFormula compact = model::readQdimacs(formText(bytes, makeCompactNegation));
+  if (!compact.error.empty() || compact.declaredClauses != compact.clauses.size() ||
+      compact.maxVar != compact.declaredVariables)
+    return "the compact negation does not read back, or not as its problem line says: " +
+           compact.error;
+  const model::QcirFormula circuit = model::readQcir(formText(bytes, makeQcirNegation));
+  if (!circuit.error.empty()) return "the circuit negation breaks a rule: " + circuit.error;
+  if (truth && model::evaluate(compact) != !*truth) return notFlipped("compact ", *truth);
+  if (truth && model::evaluate(circuit) != !*truth) return notFlipped("circuit ", *truth);
+  return {};
+}
+
 }  // namespace
 
 std::string negationThroughFormula(const Formula& input) {
@@ -216,12 +258,10 @@ std::string checkQdimacsNegation(std::string_view bytes) {
     if (clause.empty() || clause.size() > 3)
       return "a gate clause of " + std::to_string(clause.size()) + " literals";
   }
-  if (variables.size() > kEvaluatedVariables) return {};
-  const std::optional<bool> truth = model::evaluate(expected);
-  if (truth && model::evaluate(negation) != !*truth)
-    return std::string("the negation of a ") + (*truth ? "true" : "false") + " formula is not " +
-           (*truth ? "false" : "true");
-  return {};
+  const std::optional<bool> truth =
+      variables.size() <= kEvaluatedVariables ? model::evaluate(expected) : std::nullopt;
+  if (truth && model::evaluate(negation) != !*truth) return notFlipped("", *truth);
+  return checkOtherForms(bytes, expected, truth);
 }
 
 namespace {

@@ -13,7 +13,9 @@ namespace ZEFI::fuzz {
 
 // QDIMACS text: the reader agrees with the model; the negation zefi writes reads back, has
 // the prefix exchanged, every gate variable existential after it and the unit clause last,
-// and for small inputs is true exactly when the input is false.
+// and for small inputs is true exactly when the input is false; so is the negation in the
+// compact form (read back by the model) and in the circuit form, which keeps every rule of
+// cleansed QCIR.
 std::string checkQdimacsNegation(std::string_view bytes);
 
 // AIGER bytes read as a file (the reader agrees with the model, and a graph that reads

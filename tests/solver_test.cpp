@@ -1,5 +1,6 @@
 // zefi against the QBF solver depqbf, on seeded random formulas and on the real instances of
-// the corpus: every negation has the expected prefix and form, and the solver's answer flips.
+// the corpus: the default negation has the expected prefix and form, and the solver's answer
+// flips for the negation in every form.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -9,11 +10,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -113,6 +116,50 @@ int solve(const fs::path& file, const std::string& options = "") {
   return status("timeout 30 depqbf " + options + " '" + file.string() + "' >/dev/null 2>&1");
 }
 
+// QCIR as zefi writes it, back to QDIMACS by plain Tseitin: each gate g = and/or(l, ...)
+// gives its defining clauses over g, an existential variable placed innermost, and the
+// output literal is a unit clause. The gates are numbered above every variable.
+Qbf fromQcir(const fs::path& path) {
+  std::ifstream in(path);
+  Qbf qbf;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with('#')) continue;
+    for (char& c : line) c = c == '(' || c == ')' || c == ',' || c == '=' ? ' ' : c;
+    std::istringstream words(line);
+    std::string first, kind;
+    words >> first;
+    if (first == "forall" || first == "exists") {
+      for (long v; words >> v;) qbf.prefix.emplace_back(first == "forall" ? 'a' : 'e', v);
+    } else if (first == "output") {
+      qbf.clauses.emplace_back(std::istream_iterator<long>(words), std::istream_iterator<long>());
+    } else {  // and: g -> l for each l, all l -> g; or: the same on the complements
+      const long gate = std::stol(first), sign = (words >> kind, kind == "and") ? 1 : -1;
+      std::vector<long> all{sign * gate};
+      for (long l; words >> l; all.push_back(-sign * l))
+        qbf.clauses.push_back({-sign * gate, sign * l});
+      qbf.clauses.push_back(all);
+      qbf.prefix.emplace_back('e', gate);  // after every quantifier line
+      qbf.headerVariables = std::max<std::uint64_t>(qbf.headerVariables, gate);
+    }
+  }
+  return qbf;
+}
+
+// The forms zefi writes: d default, c compact, q QCIR (depqbf reads it translated); the
+// option that asks for one, the suffix of its file, and depqbf's options: it decides the
+// translations of 826_SAT, s1269_d2_s and k_ph_n-16 only with blocked-clause elimination
+// as inprocessing.
+struct Form {
+  char key;
+  const char* option;
+  const char* suffix;
+  const char* solverOptions;
+};
+constexpr Form kForms[] = {
+    {'d', "", ".inverted.qdimacs", ""},
+    {'c', "--compact ", ".inverted.qdimacs", ""},
+    {'q', "--qcir ", ".inverted.qcir", "--no-qbce-dynamic --qbce-inprocessing"}};
+
 class Solver : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,32 +172,55 @@ class Solver : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  // Negates file (in dir) with zefi and checks the form; with answer 10 or 20, depqbf must
-  // give it for the input, with -1 any decided answer, and the opposite one for the negation.
-  void expectNegation(const fs::path& file, int answer, bool joined = false) {
+  // Negates file (in dir) with zefi in every form and checks the default one's form; with
+  // answer 10 or 20, depqbf must give it for the input, with -1 any decided answer, and the
+  // opposite one for the negation in each form whose key is in forms ('D': the default one
+  // with its lines joined and blocked clauses eliminated).
+  void expectNegation(const fs::path& file, int answer, std::string_view forms = "dcq") {
+    const bool joined = forms.find('D') != forms.npos;
     const std::string name = file.filename().string();
-    const fs::path output = dir / (file.stem().string() + ".inverted.qdimacs");
-    ASSERT_EQ(status(std::string(ZEFI_BINARY) + " '" + file.string() + "' >'" +
-                     (dir / "log").string() + "' 2>&1"),
-              0)
-        << name;
-    const Qbf in = parse(file), out = parse(output);
-    expectNegationForm(in, out, name);
-    if (answer == 0) return;
-    Qbf closed = in;  // depqbf reads free variables as outermost existential: close them innermost
-    for (std::size_t i = in.prefix.size(); i < out.prefix.size(); ++i) {
-      if (out.prefix[i].first == 'a') closed.prefix.emplace_back('e', out.prefix[i].second);
+    const Qbf in = parse(file);
+    int before = 0;
+    if (answer != 0) {
+      // depqbf reads free variables as outermost existential: close them innermost.
+      Qbf closed = in;
+      std::set<std::uint32_t> quantified;
+      for (const auto& [kind, variable] : in.prefix) quantified.insert(variable);
+      for (const auto& clause : in.clauses) {
+        for (const long literal : clause) {
+          if (quantified.insert(std::uint32_t(std::labs(literal))).second)
+            closed.prefix.emplace_back('e', std::uint32_t(std::labs(literal)));
+        }
+      }
+      std::ofstream(dir / "closed") << closed.text();
+      before = solve(dir / "closed");
+      if (answer > 0) {
+        EXPECT_EQ(before, answer) << name;
+      }
+      ASSERT_TRUE(before == 10 || before == 20) << name << ": undecided";
     }
-    std::ofstream(dir / "closed") << closed.text();
-    std::ofstream(dir / "joined") << out.text(true);
-    const int before = solve(dir / "closed");
-    if (answer > 0) {
-      EXPECT_EQ(before, answer) << name;
+    for (const Form& form : kForms) {
+      const fs::path output = dir / (file.stem().string() + form.suffix);
+      ASSERT_EQ(status(std::string(ZEFI_BINARY) + " " + form.option + "'" + file.string() + "' >'" +
+                       (dir / "log").string() + "' 2>&1"),
+                0)
+          << name << ' ' << form.option;
+      fs::path solved = output;
+      std::string options = form.solverOptions;
+      if (form.key == 'd') {  // the default form, whose shape is known
+        const Qbf out = parse(output);
+        expectNegationForm(in, out, name);
+        if (joined) {
+          std::ofstream(solved = dir / "joined") << out.text(true);
+          options = "--no-qbce-dynamic --qbce-preprocessing";
+        }
+      }
+      if (form.key == 'q') std::ofstream(solved = dir / "qcir") << fromQcir(output).text(true);
+      if (answer != 0 && forms.find(joined && form.key == 'd' ? 'D' : form.key) != forms.npos) {
+        EXPECT_EQ(solve(solved, options), 30 - before)
+            << name << ' ' << form.option << ": the answer did not flip";
+      }
     }
-    ASSERT_TRUE(before == 10 || before == 20) << name << ": undecided";
-    const int after =
-        joined ? solve(dir / "joined", "--no-qbce-dynamic --qbce-preprocessing") : solve(output);
-    EXPECT_EQ(after, 30 - before) << name << ": the negation's answer did not flip";
   }
   fs::path dir;
 };
@@ -182,25 +252,31 @@ TEST_F(Solver, RandomFormulasFlip) {
   }
 }
 
-// The corpus instances that depqbf decides quickly, itself and their negations; the others
-// are negated and checked for form alone. Two need the quantifier lines joined and
-// blocked-clause elimination: depqbf keeps each of zefi's one-variable lines as a scope.
+// The corpus instances that depqbf decides quickly, itself and their negations in the forms
+// listed; the others are negated and checked for form alone. In the default form two ('D')
+// need the quantifier lines joined and blocked-clause elimination: depqbf keeps each of
+// zefi's one-variable lines as a scope.
 TEST_F(Solver, CorpusInstancesFlip) {
   const fs::path corpus = fs::path(ZEFI_CORPUS_DIR) / "qdimacs";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no QDIMACS corpus at " << corpus;
-  const std::map<std::string, std::pair<int, bool>> decided = {
-      {"true", {10, false}},
-      {"false", {20, false}},
-      {"example", {20, false}},
-      {"bug_abort", {10, false}},
-      {"partition2", {10, false}},
-      {"empty_clause", {20, false}},
-      {"pec_adder_32bit_sat_reduced", {10, false}},
-      {"lights", {20, false}},
-      {"bug9", {10, false}},
-      {"k_ph_n-16", {10, false}},
-      {"826_SAT", {10, true}},
-      {"s1269_d2_s", {10, true}}};
+  const std::map<std::string, std::pair<int, const char*>> decided = {
+      {"true", {10, "dcq"}},
+      {"false", {20, "dcq"}},
+      {"example", {20, "dcq"}},
+      {"bug_abort", {10, "dcq"}},
+      {"partition2", {10, "dcq"}},
+      {"empty_clause", {20, "dcq"}},
+      {"pec_adder_32bit_sat_reduced", {10, "dcq"}},
+      {"lights", {20, "dcq"}},
+      {"bug9", {10, "dcq"}},
+      {"k_ph_n-16", {10, "dcq"}},
+      {"826_SAT", {10, "Dcq"}},
+      {"s1269_d2_s", {10, "Dcq"}},
+      {"ev-pr-4x4-7-3-0-0-1-s", {10, "cq"}},
+      {"ldom8", {20, "cq"}},
+      {"ldom8-A", {20, "cq"}},
+      {"16966_UNSAT", {20, "c"}},
+      {"lights3_021_0_009", {10, "c"}}};
   for (const auto& entry : fs::directory_iterator(corpus)) {
     const fs::path source = entry.path();
     if (source.filename() == "PROVENANCE.md") continue;
