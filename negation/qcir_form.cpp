@@ -70,10 +70,27 @@ Shape shapeOf(std::span<const Literal> clause, std::vector<Literal>& scratch) {
   return shape;
 }
 
+// A variable stands on one quantifier line only in this form: where the input quantifies
+// one twice, its last quantifier counts, as it does for the reader's quantifierOf.
+std::vector<Quantification> lastOccurrences(const std::vector<Quantification>& prefix) {
+  VariableMap<std::uint32_t> last;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    last[prefix[i].variable] = static_cast<std::uint32_t>(i + 1);
+  }
+  std::vector<Quantification> kept;
+  kept.reserve(prefix.size());
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (*last.find(prefix[i].variable) == i + 1) kept.push_back(prefix[i]);
+  }
+  return kept;
+}
+
 class QcirNegation final : public OutputForm {
  public:
   explicit QcirNegation(Formula& input)
-      : prefix_(input.prefix), maxVar_(input.maxVar), clauses_(std::move(input.clauses)) {
+      : prefix_(lastOccurrences(input.prefix)),
+        maxVar_(input.maxVar),
+        clauses_(std::move(input.clauses)) {
     input.clauses = ClauseArray();
     input.quantifierOf.clear();
     input.positionOf.clear();
@@ -220,7 +237,7 @@ class QcirNegation final : public OutputForm {
     return kept;
   }
 
-  const std::vector<Quantification>& prefix_;
+  std::vector<Quantification> prefix_;
   std::uint32_t maxVar_;
   ClauseArray clauses_;
   std::vector<Role> roles_;
