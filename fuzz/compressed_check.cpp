@@ -143,6 +143,10 @@ std::string checkCompressedQdimacs(std::string_view bytes) {
     if (raw.error.empty() || raw.error.rfind("QBF File", 0) == 0) return {};
     return std::string(format.name) + " data read with the message \"" + raw.error + "\"";
   }
+  // Text that starts as compressed data is read as such, not as text: left out.
+  for (const Format& other : kFormats) {
+    if (rest.starts_with(other.magic.substr(0, 3))) return {};
+  }
   const std::string packed = format.compress(rest);
   if (packed.empty()) return {};
   const Outcome plain = readBytes(rest);
