@@ -49,10 +49,9 @@ class NegationGraph {
   // clauses of every gate in order of creation, and the unit clause n.
   void write(const Formula& input, QdimacsWriter& writer) const;
 
-  // The same text in pieces of at most kPieceBytes each: write() writes pieces 0, 1, ...
-  // one after the other, and each can be formed on its own (on any thread, into a buffer of
-  // its own) to be joined in order.
-  static constexpr std::size_t kPieceBytes = NegationShape::kPieceBytes;
+  // The same text in pieces of at most OutputForm::kPieceBytes each: write() writes pieces 0, 1,
+  // ... one after the other, and each can be formed on its own (on any thread, into a buffer of its
+  // own) to be joined in order.
   std::size_t pieceCount() const { return shape_.pieceCount(); }
   void writePiece(std::size_t piece, const Formula& input, QdimacsWriter& writer) const;
 

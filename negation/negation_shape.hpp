@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "formula/clause.hpp"
+#include "negation/output_form.hpp"
 
 namespace ZEFI {
 
@@ -33,7 +34,8 @@ class NegationShape {
   // the prefix (at least one piece, also for an empty prefix), the rest of the prefix, the
   // lines "e v 0" of n and the gate variables, the gates' clauses (at least one piece, the
   // last with the unit clause).
-  static constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  // The bound the pipeline's blocks are made for: the shape keeps the form's promise.
+  static constexpr std::size_t kPieceBytes = OutputForm::kPieceBytes;
   enum class Section { Prefix, Fresh, Gates };
   struct Piece {
     Section section;
