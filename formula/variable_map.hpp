@@ -17,7 +17,10 @@ namespace ZEFI {
 // Real formulas number their variables densely from 1, so small keys live in a plain array
 // indexed by the key (one cache line serves neighbouring variables) and only keys beyond it in
 // an open-addressing hash table. The array covers at most a few times as many keys as the map
-// holds, so sparse or hostile keys cost memory only for what they use.
+// holds, so sparse or hostile keys cost memory only for what they use. Which keys of the array
+// are present is a bit array of its own: the reader asks "present?" once for each literal of
+// the matrix, and one bit a variable keeps that question in the processor's nearest cache
+// for formulas of millions of variables, where the values would not fit.
 template <class Value>
 class VariableMap {
  public:
@@ -40,19 +43,19 @@ class VariableMap {
     std::uint32_t key;  // 0 marks an empty slot
     Value value;
   };
-  struct DenseEntry {
-    bool present;
-    Value value;
-  };
   std::size_t slotOf(std::uint32_t variable) const;
   void grow();
   // Widens the array so that it covers variable, when that keeps it dense; true when it does.
   bool widenDense(std::uint32_t variable);
-  std::vector<DenseEntry> dense_;  // entries of keys 0 .. dense_.size() - 1
-  std::vector<Slot> slots_;        // power-of-two size, at most half full
-  unsigned shift_ = 64;            // 64 - log2(slots_.size())
-  std::size_t size_ = 0;           // entries, the side entry of key 0 included
-  std::size_t hashed_ = 0;         // entries in slots_
+  bool denseHas(std::uint32_t variable) const {
+    return (present_[variable >> 6] >> (variable & 63)) & 1u;
+  }
+  std::vector<Value> dense_;            // values of keys 0 .. dense_.size() - 1
+  std::vector<std::uint64_t> present_;  // bit k: key k of the array is present
+  std::vector<Slot> slots_;             // power-of-two size, at most half full
+  unsigned shift_ = 64;                 // 64 - log2(slots_.size())
+  std::size_t size_ = 0;                // entries, the side entry of key 0 included
+  std::size_t hashed_ = 0;              // entries in slots_
   bool hasZero_ = false;
   Value zeroValue_{};
 };

@@ -21,10 +21,7 @@ bool VariableMap<Value>::contains(std::uint32_t variable) const {
 
 template <class Value>
 const Value* VariableMap<Value>::find(std::uint32_t variable) const {
-  if (variable < dense_.size()) {
-    const DenseEntry& entry = dense_[variable];
-    return entry.present ? &entry.value : nullptr;
-  }
+  if (variable < dense_.size()) return denseHas(variable) ? &dense_[variable] : nullptr;
   if (variable == 0) return hasZero_ ? &zeroValue_ : nullptr;
   if (slots_.empty()) return nullptr;
   const std::size_t mask = slots_.size() - 1;
@@ -43,12 +40,12 @@ Value* VariableMap<Value>::find(std::uint32_t variable) {
 template <class Value>
 std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
   if (variable < dense_.size() || widenDense(variable)) {
-    DenseEntry& entry = dense_[variable];
-    if (entry.present) return {&entry.value, false};
-    entry.present = true;
-    entry.value = Value();
+    Value& value = dense_[variable];
+    if (denseHas(variable)) return {&value, false};
+    present_[variable >> 6] |= std::uint64_t{1} << (variable & 63);
+    value = Value();
     ++size_;
-    return {&entry.value, true};
+    return {&value, true};
   }
   if (variable == 0) {
     if (hasZero_) return {&zeroValue_, false};
@@ -75,7 +72,7 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
 template <class Value>
 void VariableMap<Value>::prefetch(std::uint32_t variable) const {
   if (variable < dense_.size()) {
-    __builtin_prefetch(dense_.data() + variable);
+    __builtin_prefetch(present_.data() + (variable >> 6));
     return;
   }
   if (slots_.empty()) return;
@@ -91,6 +88,8 @@ template <class Value>
 void VariableMap<Value>::clear() {
   dense_.clear();
   dense_.shrink_to_fit();
+  present_.clear();
+  present_.shrink_to_fit();
   slots_.clear();
   slots_.shrink_to_fit();
   shift_ = 64;
@@ -106,7 +105,7 @@ std::vector<std::uint32_t> VariableMap<Value>::sortedKeys() const {
   // Every key below the array's end lives in the array, so its keys, in index order, come
   // first; only the hashed keys beyond it need sorting.
   for (std::size_t key = 0; key < dense_.size(); ++key) {
-    if (dense_[key].present) keys.push_back(static_cast<std::uint32_t>(key));
+    if (denseHas(static_cast<std::uint32_t>(key))) keys.push_back(static_cast<std::uint32_t>(key));
   }
   const std::size_t denseKeys = keys.size();
   if (hasZero_) keys.push_back(0);
@@ -130,9 +129,14 @@ bool VariableMap<Value>::widenDense(std::uint32_t variable) {
   const std::uint64_t wanted =
       std::max({2 * std::uint64_t{dense_.size()}, std::uint64_t{variable} + 1, kFirst});
   if (wanted > allowed) return false;
-  dense_.resize(static_cast<std::size_t>(wanted), DenseEntry{false, Value()});
+  dense_.resize(static_cast<std::size_t>(wanted), Value());
+  present_.resize((dense_.size() + 63) / 64, 0);
+  const auto setPresent = [this](std::uint32_t key, const Value& value) {
+    dense_[key] = value;
+    present_[key >> 6] |= std::uint64_t{1} << (key & 63);
+  };
   if (hasZero_) {
-    dense_[0] = DenseEntry{true, zeroValue_};
+    setPresent(0, zeroValue_);
     hasZero_ = false;
   }
   if (!slots_.empty()) {
@@ -142,7 +146,7 @@ bool VariableMap<Value>::widenDense(std::uint32_t variable) {
     for (const Slot& slot : old) {
       if (slot.key == 0) continue;
       if (slot.key < dense_.size()) {
-        dense_[slot.key] = DenseEntry{true, slot.value};
+        setPresent(slot.key, slot.value);
       } else {
         ++kept;
       }
