@@ -106,7 +106,7 @@ class PagePreparer {
 // again by report().
 class FormCheck {
  public:
-  FormCheck(OutputForm& form, std::ostream& messages) : form_(form), messages_(messages) {}
+  FormCheck(const OutputForm& form, std::ostream& messages) : form_(form), messages_(messages) {}
   ~FormCheck() { print(); }
   FormCheck(const FormCheck&) = delete;
   FormCheck& operator=(const FormCheck&) = delete;
@@ -138,7 +138,7 @@ class FormCheck {
     problem_.clear();
   }
 
-  OutputForm& form_;
+  const OutputForm& form_;
   std::ostream& messages_;
   std::thread thread_;
   std::string problem_;

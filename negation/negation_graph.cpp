@@ -209,7 +209,7 @@ class QdimacsNegation final : public OutputForm {
   }
   Pages pagesToPrepare() const override { return graph_.gatePages(); }
   bool checked() const override { return true; }
-  std::string check() override {
+  std::string check() const override {
     const char* problem = store_->check();
     return problem == nullptr ? std::string() : std::string("AIGER ERROR: ") + problem;
   }

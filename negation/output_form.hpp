@@ -78,10 +78,12 @@ class OutputForm {
   };
   virtual Pages pagesToPrepare() const { return {}; }
 
-  // A check of what build() made, run beside the writing (it may read what writePiece
-  // reads, but changes nothing of it); the line to report, empty when all is well.
+  // A check of what build() made, run beside the writing, on the form as writePiece sees it
+  // (const: it may read what the pieces read and change none of it; scratch of its own, such
+  // as a graph's marks and error text, is the check's alone); the line to report, empty when
+  // all is well.
   virtual bool checked() const { return false; }
-  virtual std::string check() { return {}; }
+  virtual std::string check() const { return {}; }
 };
 
 }  // namespace ZEFI
