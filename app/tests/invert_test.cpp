@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -144,38 +145,48 @@ TEST(WriteForm, APieceOutgrowingItsBlockIsAnInternalError) {
   rmdir(directory);
 }
 
-// A build that fails while the helpers follow it (one forming pieces, one readying pages)
-// wakes them, its exception reaches the caller, and no output is kept.
+// A build that fails, of a bounded form while the helpers follow it (one forming pieces, one
+// readying pages) or of a streamed one: the helpers wake, the exception reaches the caller,
+// no piece that needed more of the build is formed, and no output is kept.
 TEST(WriteForm, AFailingBuildStopsItsHelpers) {
   struct Failing final : OutputForm {
+    explicit Failing(bool streamed) : streamed(streamed) {}
+    const bool streamed;
     std::vector<char> records = std::vector<char>(std::size_t{4} << 20);
-    bool bounded() const override { return true; }
+    mutable std::atomic<int> formedTooEarly{0};
+    bool bounded() const override { return !streamed; }
     std::size_t pieceCount() const override { return 8; }
     std::uint32_t progressNeededBy(std::size_t piece) const override { return piece < 2 ? 0 : 99; }
     Pages pagesToPrepare() const override {
       return {const_cast<char*>(records.data()), records.size(), 8};
     }
     void build(BuildProgress* progress) override {
-      progress->publish(1);
+      if (progress != nullptr) progress->publish(1);
       throw std::runtime_error("build failed");
     }
-    void writePiece(std::size_t, QdimacsWriter& writer) const override { writer.header(1, 1); }
+    void writePiece(std::size_t piece, QdimacsWriter& writer) const override {
+      if (piece >= 2 || streamed) ++formedTooEarly;
+      writer.header(1, 1);
+    }
   };
   char directory[] = "/tmp/zefi-form-XXXXXX";
   ASSERT_NE(mkdtemp(directory), nullptr);
   const std::string name = std::string(directory) + "/out";
   const PipelineThresholds usual = pipelineThresholds();
   setPipelineThresholds({std::size_t{64} << 10, true});
-  Failing form;
-  try {
-    OutputFile file(name);
-    writeForm(form, file, std::cerr);
-    ADD_FAILURE() << "no error";
-  } catch (const std::runtime_error& error) {
-    EXPECT_STREQ(error.what(), "build failed");
+  for (const bool streamed : {false, true}) {
+    Failing form(streamed);
+    try {
+      OutputFile file(name);
+      writeForm(form, file, std::cerr);
+      ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "build failed");
+    }
+    EXPECT_EQ(form.formedTooEarly, 0) << streamed;
+    EXPECT_NE(access(name.c_str(), F_OK), 0) << "the output was kept";
   }
   setPipelineThresholds(usual);
-  EXPECT_NE(access(name.c_str(), F_OK), 0) << "the output was kept";
   rmdir(directory);
 }
 
