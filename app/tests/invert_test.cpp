@@ -17,6 +17,7 @@
 #include "app/pipeline.hpp"
 #include "app/pipeline_testing.hpp"
 #include "fuzz/checks.hpp"
+#include "negation/forms.hpp"
 #include "negation/negation_graph.hpp"
 
 namespace ZEFI {
@@ -94,8 +95,19 @@ TEST(WriteNegation, VariablesAcrossEveryNumberOfDigits) {
   }
 }
 
+// The circuit form of a formula, as the library writes it.
+std::string circuitOf(Formula formula) {
+  const std::unique_ptr<OutputForm> form = makeQcirNegation(formula);
+  std::ostringstream text;
+  QdimacsWriter writer(text);
+  for (std::size_t piece = 0; piece < form->pieceCount(); ++piece) form->writePiece(piece, writer);
+  writer.finish();
+  return text.str();
+}
+
 // A formula put together by a library caller may repeat a literal in a clause (the reader
-// never does): each cube holds it once, as the long way's cubes do, short clause or long.
+// never does): each cube holds it once, as the long way's cubes do, short clause or long,
+// and the circuit form's gate holds it once, as for the clause without the repeat.
 TEST(WriteNegation, ALiteralRepeatedInAClauseCountsOnce) {
   const std::string text = "p cnf 40 1\ne 1 2 3 0\na 4 0\n1 -2 0\n";
   std::vector<Literal> longClause;
@@ -112,6 +124,13 @@ TEST(WriteNegation, ALiteralRepeatedInAClauseCountsOnce) {
     std::ostringstream negation;
     ASSERT_TRUE(writeNegation(input, negation));
     EXPECT_EQ(negation.str(), fuzz::negationThroughFormula(expectedInput));
+    Formula once;
+    std::istringstream again(text);
+    ASSERT_TRUE(once.readQdimacs(again));
+    once.clauses.append(std::span<const Literal>(repeating).first(repeating.size() - 1));
+    once.clauses.append({makeLiteral(5, false)});
+    expectedInput.clauses.append({makeLiteral(5, false)});
+    EXPECT_EQ(circuitOf(expectedInput), circuitOf(once));
   }
 }
 
