@@ -207,6 +207,9 @@ TEST(Formula, ReadFromAnInputOfItsOwn) {
     EXPECT_EQ(textOf(formula->clauses[0]), "-12 3 12345 -3");
     EXPECT_EQ(formula->maxVar, 12345u);
     EXPECT_EQ(formula->prefix.size(), 5u);  // 12, 3, then the free 12345, 40 and 7
+    const std::uint32_t* position = formula->positionOf.find(40);  // free: position 0
+    ASSERT_NE(position, nullptr);
+    EXPECT_EQ(*position, 0u);
   }
   std::istringstream early("q cnf 1 1\n1 0\n");
   Formula stopped;
