@@ -19,8 +19,8 @@ namespace ZEFI {
 // an open-addressing hash table. The array covers at most a few times as many keys as the map
 // holds, so sparse or hostile keys cost memory only for what they use. Which keys of the array
 // are present is a bit array of its own: the reader asks "present?" once for each literal of
-// the matrix, and one bit a variable keeps that question in the processor's nearest cache
-// for formulas of millions of variables, where the values would not fit.
+// the matrix, and one bit a variable keeps that question in the processor's caches for
+// formulas of millions of variables, where the values would not fit.
 template <class Value>
 class VariableMap {
  public:
@@ -49,6 +49,9 @@ class VariableMap {
   bool widenDense(std::uint32_t variable);
   bool denseHas(std::uint32_t variable) const {
     return (present_[variable >> 6] >> (variable & 63)) & 1u;
+  }
+  void markDense(std::uint32_t variable) {
+    present_[variable >> 6] |= std::uint64_t{1} << (variable & 63);
   }
   std::vector<Value> dense_;            // values of keys 0 .. dense_.size() - 1
   std::vector<std::uint64_t> present_;  // bit k: key k of the array is present

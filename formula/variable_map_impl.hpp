@@ -42,7 +42,7 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
   if (variable < dense_.size() || widenDense(variable)) {
     Value& value = dense_[variable];
     if (denseHas(variable)) return {&value, false};
-    present_[variable >> 6] |= std::uint64_t{1} << (variable & 63);
+    markDense(variable);
     value = Value();
     ++size_;
     return {&value, true};
@@ -131,12 +131,9 @@ bool VariableMap<Value>::widenDense(std::uint32_t variable) {
   if (wanted > allowed) return false;
   dense_.resize(static_cast<std::size_t>(wanted), Value());
   present_.resize((dense_.size() + 63) / 64, 0);
-  const auto setPresent = [this](std::uint32_t key, const Value& value) {
-    dense_[key] = value;
-    present_[key >> 6] |= std::uint64_t{1} << (key & 63);
-  };
   if (hasZero_) {
-    setPresent(0, zeroValue_);
+    dense_[0] = zeroValue_;
+    markDense(0);
     hasZero_ = false;
   }
   if (!slots_.empty()) {
@@ -146,7 +143,8 @@ bool VariableMap<Value>::widenDense(std::uint32_t variable) {
     for (const Slot& slot : old) {
       if (slot.key == 0) continue;
       if (slot.key < dense_.size()) {
-        setPresent(slot.key, slot.value);
+        dense_[slot.key] = slot.value;
+        markDense(slot.key);
       } else {
         ++kept;
       }
