@@ -17,7 +17,6 @@ namespace ZEFI {
 namespace {
 
 using qdimacs::Keyword;
-using qdimacs::LookupQueue;
 using qdimacs::OpenClause;
 using qdimacs::Scanner;
 using qdimacs::Token;
@@ -118,8 +117,6 @@ struct Reader {
     return readMatrix();
   }
 
-  LookupQueue lookups;
-
   void lookUp(std::uint32_t variable) {
     auto [quantification, inserted] = formula.quantifierOf.tryEmplace(variable);
     if (inserted) {
@@ -132,7 +129,6 @@ struct Reader {
 
   bool readMatrix() {
     OpenClause current(formula.clauses);
-    const auto lookUpNow = [this](std::uint32_t variable) { lookUp(variable); };
     std::uint32_t maxVar = formula.maxVar;
     bool bogus = false;
     // The clause section's first token has been read already.
@@ -157,9 +153,8 @@ struct Reader {
       }
       current.add(makeLiteral(variable, negative));
       if (variable > maxVar) maxVar = variable;
-      lookups.push(formula.quantifierOf, variable, lookUpNow);
+      lookUp(variable);
     }
-    lookups.drain(lookUpNow);
     formula.maxVar = maxVar;
     if (bogus || !current.empty()) return fail("QBF File: Bogus clause.");
     return true;
@@ -206,7 +201,7 @@ bool Formula::readQdimacs(std::istream& in) {
 }
 
 bool Formula::readQdimacs(QdimacsInput& in) {
-  Reader reader{*this, Scanner(in), Token(), LookupQueue()};
+  Reader reader{*this, Scanner(in), Token()};
   return reader.read(in.sizeLeft());
 }
 

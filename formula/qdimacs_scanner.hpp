@@ -1,6 +1,5 @@
-// The QDIMACS reader's machinery below the grammar: the tokenizer, the clause being read and
-// the queue of prefix lookups. Internal to the formula library; the grammar is in
-// qdimacs_grammar.cpp.
+// The QDIMACS reader's machinery below the grammar: the tokenizer and the clause being read.
+// Internal to the formula library; the grammar is in qdimacs_grammar.cpp.
 #pragma once
 
 #include <algorithm>
@@ -157,38 +156,6 @@ struct OpenClause {
     start = clauses.literalCount();
     hashed = false;
   }
-};
-
-// Variables of the matrix wait here for their quantifier lookup. The lookup of a variable is
-// prefetched when it enters and done when it leaves, some literals later, so that the cache
-// misses of a large prefix map overlap. First come, first served: free variables still join
-// the prefix in the order of their first occurrence.
-class LookupQueue {
- public:
-  template <class LookUp>
-  void push(const VariableMap<Quantification>& map, std::uint32_t variable, const LookUp& lookUp) {
-    map.prefetch(variable);
-    if (count_ == kPending) {
-      lookUp(pending_[head_]);
-      pending_[head_] = variable;
-      head_ = (head_ + 1) % kPending;
-    } else {
-      pending_[(head_ + count_++) % kPending] = variable;
-    }
-  }
-  template <class LookUp>
-  void drain(const LookUp& lookUp) {
-    for (; count_ > 0; --count_) {
-      lookUp(pending_[head_]);
-      head_ = (head_ + 1) % kPending;
-    }
-  }
-
- private:
-  static constexpr std::size_t kPending = 32;
-  std::uint32_t pending_[kPending] = {};
-  std::size_t head_ = 0;
-  std::size_t count_ = 0;
 };
 
 }  // namespace ZEFI::qdimacs

@@ -31,9 +31,6 @@ class VariableMap {
   // One probe for lookup-or-insert: the entry (value-initialised when new) and whether it
   // was inserted now.
   std::pair<Value*, bool> tryEmplace(std::uint32_t variable);
-  // Asks the processor to fetch the variable's slot ahead of a lookup: lookups of many
-  // scattered variables then overlap their cache misses instead of paying them one by one.
-  void prefetch(std::uint32_t variable) const;
   std::size_t size() const { return size_; }
   void clear();
   std::vector<std::uint32_t> sortedKeys() const;  // ascending

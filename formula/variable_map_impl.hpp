@@ -70,16 +70,6 @@ std::pair<Value*, bool> VariableMap<Value>::tryEmplace(std::uint32_t variable) {
 }
 
 template <class Value>
-void VariableMap<Value>::prefetch(std::uint32_t variable) const {
-  if (variable < dense_.size()) {
-    __builtin_prefetch(present_.data() + (variable >> 6));
-    return;
-  }
-  if (slots_.empty()) return;
-  __builtin_prefetch(slots_.data() + slotOf(variable));
-}
-
-template <class Value>
 Value& VariableMap<Value>::operator[](std::uint32_t variable) {
   return *tryEmplace(variable).first;
 }
