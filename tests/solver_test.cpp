@@ -73,23 +73,32 @@ Qbf parse(const fs::path& path) {
   return qbf;
 }
 
+// The variables of in's clauses that its prefix leaves free, in order of first use.
+std::vector<std::uint32_t> freeVariables(const Qbf& in) {
+  std::set<std::uint32_t> quantified;
+  for (const auto& [kind, variable] : in.prefix) quantified.insert(variable);
+  std::vector<std::uint32_t> free;
+  for (const auto& clause : in.clauses) {
+    for (const long literal : clause) {
+      if (quantified.insert(std::uint32_t(std::labs(literal))).second)
+        free.push_back(std::uint32_t(std::labs(literal)));
+    }
+  }
+  return free;
+}
+
 // What zefi must write as prefix: the input's, kinds exchanged; its free variables, in order
 // of first use, universal; then the negation variable n and every gate variable existential.
 void expectNegationForm(const Qbf& in, const Qbf& out, const std::string& name) {
-  std::set<std::uint32_t> quantified;
   auto expected = in.prefix;
   std::uint32_t largest = std::uint32_t(in.headerVariables);
   for (auto& [kind, variable] : expected) {
     kind = kind == 'a' ? 'e' : 'a';
-    quantified.insert(variable);
     largest = std::max(largest, variable);
   }
-  for (const auto& clause : in.clauses) {
-    for (const long literal : clause) {
-      const auto variable = std::uint32_t(std::labs(literal));
-      largest = std::max(largest, variable);
-      if (quantified.insert(variable).second) expected.emplace_back('a', variable);
-    }
+  for (const std::uint32_t variable : freeVariables(in)) {
+    expected.emplace_back('a', variable);
+    largest = std::max(largest, variable);
   }
   for (std::uint64_t v = largest + 1ull;
        v <= std::max<std::uint64_t>(out.headerVariables, largest + 1ull); ++v) {
@@ -184,14 +193,8 @@ class Solver : public ::testing::Test {
     if (answer != 0) {
       // depqbf reads free variables as outermost existential: close them innermost.
       Qbf closed = in;
-      std::set<std::uint32_t> quantified;
-      for (const auto& [kind, variable] : in.prefix) quantified.insert(variable);
-      for (const auto& clause : in.clauses) {
-        for (const long literal : clause) {
-          if (quantified.insert(std::uint32_t(std::labs(literal))).second)
-            closed.prefix.emplace_back('e', std::uint32_t(std::labs(literal)));
-        }
-      }
+      for (const std::uint32_t variable : freeVariables(in))
+        closed.prefix.emplace_back('e', variable);
       std::ofstream(dir / "closed") << closed.text();
       before = solve(dir / "closed");
       if (answer > 0) {
@@ -252,31 +255,19 @@ TEST_F(Solver, RandomFormulasFlip) {
   }
 }
 
-// The corpus instances that depqbf decides quickly, itself and their negations in the forms
-// listed; the others are negated and checked for form alone. In the default form two ('D')
-// need the quantifier lines joined and blocked-clause elimination: depqbf keeps each of
-// zefi's one-variable lines as a scope.
+// The corpus instances that depqbf decides quickly (data/corpus-answers.txt), itself and
+// their negations in the forms listed; the others are negated and checked for form alone.
 TEST_F(Solver, CorpusInstancesFlip) {
   const fs::path corpus = fs::path(ZEFI_CORPUS_DIR) / "qdimacs";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no QDIMACS corpus at " << corpus;
-  const std::map<std::string, std::pair<int, const char*>> decided = {
-      {"true", {10, "dcq"}},
-      {"false", {20, "dcq"}},
-      {"example", {20, "dcq"}},
-      {"bug_abort", {10, "dcq"}},
-      {"partition2", {10, "dcq"}},
-      {"empty_clause", {20, "dcq"}},
-      {"pec_adder_32bit_sat_reduced", {10, "dcq"}},
-      {"lights", {20, "dcq"}},
-      {"bug9", {10, "dcq"}},
-      {"k_ph_n-16", {10, "dcq"}},
-      {"826_SAT", {10, "Dcq"}},
-      {"s1269_d2_s", {10, "Dcq"}},
-      {"ev-pr-4x4-7-3-0-0-1-s", {10, "cq"}},
-      {"ldom8", {20, "cq"}},
-      {"ldom8-A", {20, "cq"}},
-      {"16966_UNSAT", {20, "c"}},
-      {"lights3_021_0_009", {10, "c"}}};
+  std::map<std::string, std::pair<int, std::string>> decided;
+  std::ifstream answers(ZEFI_CORPUS_ANSWERS);
+  for (std::string line, name, forms; std::getline(answers, line);) {
+    int answer = 0;
+    if (!line.starts_with('#') && std::istringstream(line) >> name >> answer >> forms)
+      decided[name] = {answer, forms};
+  }
+  ASSERT_FALSE(decided.empty()) << "no answers read from " << ZEFI_CORPUS_ANSWERS;
   for (const auto& entry : fs::directory_iterator(corpus)) {
     const fs::path source = entry.path();
     if (source.filename() == "PROVENANCE.md") continue;
