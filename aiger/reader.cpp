@@ -1,6 +1,6 @@
 // AIGER reader: one templated parser serves a byte callback, a stdio stream (read under one
-// lock, left where a byte-by-byte read would leave it), a file read in 64 KiB blocks, and
-// the pipe of a "gzip -d -c" started without a shell for ".gz" names.
+// lock, left where a byte-by-byte read would leave it), and descriptors read in 64 KiB
+// blocks: a file, or the pipe of a "gzip -d -c" started without a shell for ".gz" names.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -56,36 +56,12 @@ class StreamSource {
   std::FILE* file_;
 };
 
-// Stream owned by the reader: whole blocks at a time.
-class BlockSource {
+// A file the reader opened, or the decompressor's pipe: whole blocks as they arrive. ended()
+// tells whether the reader took everything the decompressor wrote, so that its exit status
+// speaks for these bytes.
+class DescriptorSource {
  public:
-  explicit BlockSource(std::FILE* file) : file_(file) {}
-  int get() {
-    if (next_ == end_ && !refill()) return -1;
-    return static_cast<unsigned char>(buffer_[next_++]);
-  }
-
- private:
-  bool refill() {
-    if (ended_) return false;
-    end_ = std::fread(buffer_, 1, sizeof buffer_, file_);
-    next_ = 0;
-    if (end_ == 0) ended_ = true;
-    return !ended_;
-  }
-
-  std::FILE* file_;
-  std::size_t next_ = 0;
-  std::size_t end_ = 0;
-  bool ended_ = false;
-  char buffer_[kReadBufferBytes];
-};
-
-// The decompressor's pipe: whole blocks as they arrive. ended() tells whether the reader
-// took everything the decompressor wrote, so that its exit status speaks for these bytes.
-class PipeSource {
- public:
-  explicit PipeSource(int descriptor) : descriptor_(descriptor) {}
+  explicit DescriptorSource(int descriptor) : descriptor_(descriptor) {}
   int get() {
     if (next_ == end_ && !refill()) return -1;
     return static_cast<unsigned char>(buffer_[next_++]);
@@ -525,7 +501,7 @@ const char* AigReader::readCompressed(AigStore& store, const char* path) {
   bool ended = false;
   bool failed = false;
   {
-    PipeSource source(output);
+    DescriptorSource source(output);
     try {
       parsed = parse(store, source);
     } catch (...) {  // out of memory: the decompressor goes too
@@ -589,22 +565,19 @@ const char* AigStore::readFromFile(std::FILE* file) {
 
 const char* AigStore::readFromPath(const char* path) {
   if (hasSuffix(path, ".gz")) return AigReader::readCompressed(*this, path);
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) return setError("can not read '%s'", path);
-
-  // The reader takes 64 KiB blocks itself; a second buffer would only copy them again.
-  std::setvbuf(file, nullptr, _IONBF, 0);
+  const int file = open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0) return setError("can not read '%s'", path);
   const char* result = nullptr;
   {
-    BlockSource source(file);
+    DescriptorSource source(file);
     try {
       result = AigReader::read(*this, source);
     } catch (...) {
-      std::fclose(file);
+      close(file);
       throw;
     }
   }
-  std::fclose(file);
+  close(file);
   return result;
 }
 
