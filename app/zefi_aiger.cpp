@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -51,38 +50,9 @@ constexpr const char* kUsage =
     "\n"
     "Names of AIGER inputs ending in \".gz\" are read through gunzip.\n";
 
-// The plain file being written, once opened (and so truncated): writing can run out of
-// memory too (renumbering for the binary form takes tables of its own), and a half-written
-// file must not outlive that.
-const char* partialOutput = nullptr;
-
-// Removes the file being written when it is a regular one (never a device such as
-// /dev/full); it was truncated when opened, so nothing of it is worth keeping.
-void removePartialOutput() {
-  struct stat status {};
-  if (partialOutput != nullptr && ::stat(partialOutput, &status) == 0 && S_ISREG(status.st_mode)) {
-    ::unlink(partialOutput);
-  }
-}
-
-// The store never tests what its allocator hands back, so running out of memory has to
-// end the process here rather than surface as a null pointer somewhere inside it.
-void* allocateOrExit(void* /*state*/, std::size_t bytes) {
-  void* block = std::malloc(bytes == 0 ? 1 : bytes);
-  if (block == nullptr) {
-    removePartialOutput();
-    std::fputs("zefi-aiger: out of memory\n", stderr);
-    std::exit(kFailure);
-  }
-  return block;
-}
-
-void releaseBlock(void* /*state*/, void* block, std::size_t /*bytes*/) {
-  std::free(block);
-}
-
+// Running out of memory is thrown by the store as std::bad_alloc and reported by main.
 AigStorePtr newStore() {
-  return AigStorePtr(AigStore::create(nullptr, allocateOrExit, releaseBlock));
+  return AigStorePtr(AigStore::createDefault());
 }
 
 int fail(std::string_view message) {
@@ -133,23 +103,25 @@ int writeAiger(AigStore& store, const std::string& out) {
   }
   std::FILE* file = std::fopen(out.c_str(), "w");
   if (file == nullptr) return fail("cannot write " + out);
-  partialOutput = out.c_str();
-  struct ClearPartial {
-    ~ClearPartial() { partialOutput = nullptr; }
-  } clear;
+  // Opened, the file was truncated: half-written (memory ran out while renumbering for the
+  // binary form, or a write failed), it is removed if regular (never a device such as /dev/full).
+  const auto removePartial = [&out] {
+    struct stat status {};
+    if (::stat(out.c_str(), &status) == 0 && S_ISREG(status.st_mode)) ::unlink(out.c_str());
+  };
   const AigWriteMode mode = hasSuffix(out.c_str(), ".aag") ? ascii : 0;
   bool written = false;
   try {
     written = store.writeToFile(mode, file) != 0;
-  } catch (const std::bad_alloc&) {  // a count beyond the store's limits, reported by main
+  } catch (const std::bad_alloc&) {  // reported by main
     std::fclose(file);
-    removePartialOutput();
+    removePartial();
     throw;
   }
   written = std::fflush(file) == 0 && std::ferror(file) == 0 && written;
   written = std::fclose(file) == 0 && written;
   if (!written) {
-    removePartialOutput();
+    removePartial();
     return fail("cannot write " + out);
   }
   return kSuccess;
@@ -287,9 +259,8 @@ int main(int argc, char** argv) {
   try {
     return dispatch(parseArguments(argc, argv));
   } catch (const std::bad_alloc&) {
-    // The formula and the clause index live in standard containers, and the graph store
-    // throws where a count passes its limits; running out of its memory ends the process in
-    // allocateOrExit instead.
+    // From the formula's containers and the graph store alike; a file being written is
+    // already removed.
     std::fputs("zefi-aiger: out of memory\n", stderr);
     return kFailure;
   }
