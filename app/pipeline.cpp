@@ -1,11 +1,6 @@
 #include "app/pipeline.hpp"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <exception>
 #include <ostream>
 #include <string>
@@ -21,84 +16,11 @@ namespace ZEFI {
 
 namespace {
 
-// Gate records from this size on have their pages prepared on another core.
-constexpr std::size_t kPreparedBytes = std::size_t{8} << 20;
-
-PipelineThresholds thresholds{kPreparedBytes, false};
+PipelineThresholds thresholds{false};
 
 bool helpersWanted() {
   return thresholds.helpersOnOneCore || severalCores();
 }
-
-// Has the pages of the block that build() fills made ready (the kernel zeroing them) on
-// another core, a little ahead of the filling: far enough to spare it the page faults, not so
-// far that they are held long before the input's memory they replace is handed back.
-// Contents are not touched, so both threads may work on the block at once. Where no thread
-// can be started, or the kernel cannot populate pages, the filling thread takes the page
-// faults itself.
-class PagePreparer {
- public:
-  PagePreparer(const OutputForm::Pages& pages, const BuildProgress& progress) {
-#ifdef MADV_POPULATE_WRITE
-    if (pages.block == nullptr || pages.bytes < thresholds.preparedBytes || !helpersWanted()) {
-      return;
-    }
-    thread_ = startThreadWithout("zefi-pages", cleanupSignals(),
-                                 [this, pages, &progress] { prepare(pages, progress); });
-#else
-    (void)pages;
-    (void)progress;
-#endif
-  }
-  ~PagePreparer() {
-    stop();
-  }
-  PagePreparer(const PagePreparer&) = delete;
-  PagePreparer& operator=(const PagePreparer&) = delete;
-
-  // The caller tells progress to wake the thread (finish or abandon) after this.
-  void stopping() {
-    stopping_.store(true, std::memory_order_release);
-  }
-  void stop() {
-    stopping();
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  void prepare(const OutputForm::Pages& pages, const BuildProgress& progress) {
-#ifdef MADV_POPULATE_WRITE
-    const std::uintptr_t step = thresholds.preparedBytes / 4;
-    const std::uintptr_t lead = thresholds.preparedBytes;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(pages.block);
-    const std::uintptr_t end = (start + pages.bytes) & ~(page - 1);
-    std::uintptr_t at = (start + page - 1) & ~(page - 1);
-    while (at < end) {
-      // Wait until the filling is within the lead of at.
-      const std::uintptr_t ahead = at - start + 1 > lead ? at - start + 1 - lead : 0;
-      const auto needed = static_cast<std::uint32_t>(std::min<std::uintptr_t>(
-          (ahead + pages.recordBytes - 1) / pages.recordBytes, std::uint32_t{0xFFFFFFFFu}));
-      if (!progress.waitFor(needed) || stopping_.load(std::memory_order_acquire)) return;
-      const std::uintptr_t filled = start + std::uintptr_t{progress.current()} * pages.recordBytes;
-      // Where the filling has caught up, its own faults have readied the pages behind it: go
-      // on a step ahead of it instead.
-      if (at < filled + step) at = std::min(end, (filled + step) & ~(page - 1));
-      if (at >= end) return;
-      const std::uintptr_t length = std::min<std::uintptr_t>(step, end - at);
-      // Not supported here, or no memory: the filling thread faults as usual.
-      if (madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0) return;
-      at += length;
-    }
-#else
-    (void)pages;
-    (void)progress;
-#endif
-  }
-
-  std::atomic<bool> stopping_ = false;
-  std::thread thread_;
-};
 
 // The form's check, on a thread of its own beside the writing. What it finds is printed
 // before anything else is, also when the writing is abandoned by an exception (the
@@ -218,19 +140,11 @@ class Pipeline {
       helper_ = startThreadWithout("zefi-format", cleanupSignals(),
                                    [this] { helperFitted_ = former_.form(); });
     };
-    {
-      PagePreparer pages(form_.pagesToPrepare(), progress_);
-      // Standard output gets nothing before the form is complete.
-      if (flowing_) startHelper();
-      try {
-        form_.build(&progress_);
-      } catch (...) {
-        progress_.abandon();  // before the helpers are joined
-        throw;
-      }
-      pages.stopping();
-      progress_.finish();
-    }
+    // Standard output gets nothing before the form is complete. A build that throws leaves
+    // the helper to stop(), which abandons the progress it waits for.
+    if (flowing_) startHelper();
+    form_.build(&progress_);
+    progress_.finish();
     if (!flowing_) startHelper();
     // Started once the build is complete, so that no exception leaves it running alone.
     check_.start();

@@ -13,11 +13,10 @@ namespace ZEFI {
 // Blocks are handed to the kernel on a thread of their own ("zefi-write"). The pieces of a
 // bounded form are formed on the calling thread and, where a second core can run it, on a
 // helper ("zefi-format"); into a file of its own (which is kept whole or not at all) they
-// flow while the form is built, to standard output only once it is complete. Another core
-// readies the pages the build fills ("zefi-pages"), and the form's check runs beside the
-// writing ("zefi-check"), its line printed to messages. None of the helpers receives the
-// cleanup signals. On one core, or where no thread can be started, all of it is done in
-// place, in the same order.
+// flow while the form is built, to standard output only once it is complete. The form's
+// check runs beside the writing ("zefi-check"), its line printed to messages. None of the helpers
+// receives the cleanup signals. On one core, or where no thread can be started, all of it is done
+// in place, in the same order.
 //
 // Throws Exception("Internal error: ...") when a piece of a bounded form outgrows its block:
 // nothing is then to be kept of the output.

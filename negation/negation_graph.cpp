@@ -77,10 +77,6 @@ NegationGraph::NegationGraph(Formula& input, AigStore& store, bool renumber, Def
   store_.reserve(graphN_ + shape_.gateCount() - 1, inputCount, 0, 1, shape_.gateCount());
 }
 
-OutputForm::Pages NegationGraph::gatePages() const {
-  return {store_.ands, std::size_t{shape_.gateCount()} * sizeof(AigAnd), sizeof(AigAnd)};
-}
-
 void NegationGraph::build(BuildProgress* progress) {
   ClauseIndex index;
   if (cubesFormed_) {
@@ -207,7 +203,6 @@ class QdimacsNegation final : public OutputForm {
   void writePiece(std::size_t piece, QdimacsWriter& writer) const override {
     graph_.writePiece(piece, input_, writer);
   }
-  Pages pagesToPrepare() const override { return graph_.gatePages(); }
   bool checked() const override { return true; }
   std::string check() const override {
     const char* problem = store_->check();

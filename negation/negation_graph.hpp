@@ -41,8 +41,6 @@ class NegationGraph {
   struct Deferred {};
   NegationGraph(Formula& input, AigStore& store, bool renumber, Deferred);
   void build(BuildProgress* progress = nullptr);  // once, on a graph constructed Deferred
-  // The gate records build() fills, front to back (reserved from construction on).
-  OutputForm::Pages gatePages() const;
   std::uint32_t gatesNeededBy(std::size_t piece) const { return shape_.gatesNeededBy(piece); }
 
   // The header, the prefix of input exchanged, n and the gate variables existential, the

@@ -20,7 +20,6 @@ class BuildProgress {
     count_.store(count, std::memory_order_release);
     count_.notify_all();
   }
-  std::uint32_t current() const { return count_.load(std::memory_order_acquire); }
   // Waits until count is reached; false when abandon() came first.
   bool waitFor(std::uint32_t count) const {
     for (;;) {
@@ -64,19 +63,9 @@ class OutputForm {
   virtual std::size_t pieceCount() const = 0;
   // What progress of build() the piece needs before it can be formed.
   virtual std::uint32_t progressNeededBy(std::size_t /*piece*/) const { return 0; }
-  // Readies what the pieces read, telling progress (when given) how far it came; a helper
-  // may prepare memory ahead of it (see pagesToPrepare).
+  // Readies what the pieces read, telling progress (when given) how far it came.
   virtual void build(BuildProgress* /*progress*/) {}
   virtual void writePiece(std::size_t piece, QdimacsWriter& writer) const = 0;
-
-  // A block that build() fills front to back in records of recordBytes, record count at the
-  // progress it publishes, whose pages another core may ready ahead of it; null when none.
-  struct Pages {
-    void* block = nullptr;
-    std::size_t bytes = 0;
-    std::size_t recordBytes = 0;
-  };
-  virtual Pages pagesToPrepare() const { return {}; }
 
   // A check of what build() made, run beside the writing, on the form as writePiece sees it
   // (const: it may read what the pieces read and change none of it; scratch of its own, such

@@ -57,11 +57,10 @@ TEST(InvertFile, PiecesJoinedInOrderAreTheNegation) {
   ASSERT_TRUE(input.readQdimacs(in));
   const std::string expected = fuzz::negationThroughFormula(input);
   EXPECT_GT(expected.size(), 3 * (std::size_t{1} << 20));
-  // As a large input on two cores runs it, and (the helper forming text and readying pages
-  // on any runner, from a small block on) as the tests make it run.
+  // As a large input on two cores runs it, and (the helper forming text on any runner) as
+  // the tests make it run.
   const PipelineThresholds usual = pipelineThresholds();
-  for (const PipelineThresholds thresholds :
-       {usual, PipelineThresholds{std::size_t{64} << 10, true}}) {
+  for (const PipelineThresholds thresholds : {usual, PipelineThresholds{true}}) {
     setPipelineThresholds(thresholds);
     Formula viaFile;
     ASSERT_TRUE(invertFile(viaFile, path));
@@ -145,7 +144,7 @@ TEST(WriteForm, APieceOutgrowingItsBlockIsAnInternalError) {
   const std::string name = std::string(directory) + "/out";
   for (const bool helped : {false, true}) {
     const PipelineThresholds usual = pipelineThresholds();
-    setPipelineThresholds({usual.preparedBytes, helped});
+    setPipelineThresholds({helped});
     Outgrowing form;
     try {
       OutputFile file(name);
@@ -160,21 +159,17 @@ TEST(WriteForm, APieceOutgrowingItsBlockIsAnInternalError) {
   rmdir(directory);
 }
 
-// A build that fails, of a bounded form while the helpers follow it (one forming pieces, one
-// readying pages) or of a streamed one: the helpers wake, the exception reaches the caller,
+// A build that fails, of a bounded form while the helper forming pieces follows it, or of a
+// streamed one: the helper wakes, the exception reaches the caller,
 // no piece that needed more of the build is formed, and no output is kept.
 TEST(WriteForm, AFailingBuildStopsItsHelpers) {
   struct Failing final : OutputForm {
     explicit Failing(bool streamed) : streamed(streamed) {}
     const bool streamed;
-    std::vector<char> records = std::vector<char>(std::size_t{4} << 20);
     mutable std::atomic<int> formedTooEarly{0};
     bool bounded() const override { return !streamed; }
     std::size_t pieceCount() const override { return 8; }
     std::uint32_t progressNeededBy(std::size_t piece) const override { return piece < 2 ? 0 : 99; }
-    Pages pagesToPrepare() const override {
-      return {const_cast<char*>(records.data()), records.size(), 8};
-    }
     void build(BuildProgress* progress) override {
       if (progress != nullptr) progress->publish(1);
       throw std::runtime_error("build failed");
@@ -188,7 +183,7 @@ TEST(WriteForm, AFailingBuildStopsItsHelpers) {
   ASSERT_NE(mkdtemp(directory), nullptr);
   const std::string name = std::string(directory) + "/out";
   const PipelineThresholds usual = pipelineThresholds();
-  setPipelineThresholds({std::size_t{64} << 10, true});
+  setPipelineThresholds({true});
   for (const bool streamed : {false, true}) {
     Failing form(streamed);
     try {
