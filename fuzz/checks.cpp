@@ -153,35 +153,21 @@ std::string notFlipped(const char* form, bool truth) {
          " formula is not " + (truth ? "false" : "true");
 }
 
-// The negation in one of the forms besides the default, as the library writes it.
-std::string formText(std::string_view bytes, std::unique_ptr<OutputForm> (*make)(Formula&)) {
-  Formula input;
-  std::istringstream in{std::string(bytes)};
-  input.readQdimacs(in);
-  const std::unique_ptr<OutputForm> form = make(input);
-  form->build(nullptr);
-  std::ostringstream text;
-  QdimacsWriter writer(text);
-  for (std::size_t piece = 0; piece < form->pieceCount(); ++piece) form->writePiece(piece, writer);
-  writer.finish();
-  return text.str();
-}
-
 // The compact form reads back, the circuit form keeps the rules of cleansed QCIR, and both
 // are true exactly when the input is false (when its truth is known). An input that
 // quantifies a variable twice is left out: the circuit form cannot say what it means.
-std::string checkOtherForms(std::string_view bytes, const model::QdimacsFormula& input,
+std::string checkOtherForms(const Formula& read, const model::QdimacsFormula& input,
                             std::optional<bool> truth) {
   std::unordered_set<std::uint32_t> quantified;
   for (const model::Quantifier& q : input.prefix) {
     if (!quantified.insert(q.variable).second) return {};
   }
-  const model::QdimacsFormula compact = model::readQdimacs(formText(bytes, makeCompactNegation));
+  const model::QdimacsFormula compact = model::readQdimacs(formText(read, makeCompactNegation));
   if (!compact.error.empty() || compact.declaredClauses != compact.clauses.size() ||
       compact.maxVar != compact.declaredVariables)
     return "the compact negation does not read back, or not as its problem line says: " +
            compact.error;
-  const model::QcirFormula circuit = model::readQcir(formText(bytes, makeQcirNegation));
+  const model::QcirFormula circuit = model::readQcir(formText(read, makeQcirNegation));
   if (!circuit.error.empty()) return "the circuit negation breaks a rule: " + circuit.error;
   if (truth && model::evaluate(compact) != !*truth) return notFlipped("compact ", *truth);
   if (truth && model::evaluate(circuit) != !*truth) return notFlipped("circuit ", *truth);
@@ -208,6 +194,16 @@ std::string negationThroughFormula(const Formula& input) {
   return text.str();
 }
 
+std::string formText(Formula input, std::unique_ptr<OutputForm> (*make)(Formula&)) {
+  const std::unique_ptr<OutputForm> form = make(input);
+  form->build(nullptr);
+  std::ostringstream text;
+  QdimacsWriter writer(text);
+  for (std::size_t piece = 0; piece < form->pieceCount(); ++piece) form->writePiece(piece, writer);
+  writer.finish();
+  return text.str();
+}
+
 std::string checkQdimacsNegation(std::string_view bytes) {
   const model::QdimacsFormula expected = model::readQdimacs(bytes);
   Formula input;
@@ -228,6 +224,7 @@ std::string checkQdimacsNegation(std::string_view bytes) {
   if (negationFits(input) != (largest <= maxVariableIndex)) return "negationFits is wrong";
   if (largest > maxVariableIndex) return {};
   const std::string longWay = negationThroughFormula(input);
+  const Formula asRead = input;  // the negation takes the matrix
   std::string text;
   if (const std::string failure = negate(input, text); !failure.empty())
     return "negation: " + failure;
@@ -261,7 +258,7 @@ std::string checkQdimacsNegation(std::string_view bytes) {
   const std::optional<bool> truth =
       variables.size() <= kEvaluatedVariables ? model::evaluate(expected) : std::nullopt;
   if (truth && model::evaluate(negation) != !*truth) return notFlipped("", *truth);
-  return checkOtherForms(bytes, expected, truth);
+  return checkOtherForms(asRead, expected, truth);
 }
 
 namespace {

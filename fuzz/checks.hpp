@@ -4,10 +4,12 @@
 // input lies outside what the check covers), else what failed.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "formula/formula.hpp"
+#include "negation/output_form.hpp"
 
 namespace ZEFI::fuzz {
 
@@ -28,6 +30,9 @@ std::string checkAigerRoundTrip(std::string_view bytes);
 // The negation of input (as the reader fills it) built the long way: its clauses from
 // encodeDefinitions into a whole Formula, written by writeQdimacs.
 std::string negationThroughFormula(const Formula& input);
+
+// The negation of input in the form that make makes, as the library writes it.
+std::string formText(Formula input, std::unique_ptr<OutputForm> (*make)(Formula&));
 
 // Compressed QDIMACS, by the first byte (even: raw, odd: compressed) and the format the
 // second picks (gzip, xz, bzip2, zstd): the rest compressed by the harness reads as the rest
