@@ -35,10 +35,7 @@ class FormCheck {
 
   void start() {
     if (!form_.checked()) return;
-    thread_ = startThreadWithout("zefi-check", cleanupSignals(), [this] {
-      const BatchScheduling batch(severalCores());
-      run();
-    });
+    thread_ = startThreadWithout("zefi-check", cleanupSignals(), [this] { run(); });
     if (!thread_.joinable()) run();
   }
   void report() {
@@ -80,7 +77,6 @@ class PieceFormer {
   // Forms pieces until none is left; false when one outgrew its block (it is then written
   // as nothing, so that the pieces after it still follow in order).
   bool form() {
-    const BatchScheduling batch(severalCores());  // the writing thread is the one all wait for
     bool fitted = true;
     for (;;) {
       const FileBlockWriter::Taken taken = blocks_.take();

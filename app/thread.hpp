@@ -43,33 +43,4 @@ std::thread startThreadWithout(const char* name, const std::vector<int>& signals
   return thread;
 }
 
-// While it lives, the calling thread runs as batch work (where the system has the policy
-// and wanted is set): woken up, it no longer preempts the thread on its core. Threads that
-// fill buffers for a writing thread, or run beside it, take this where there are several
-// cores, so that the writer, which all of them wait for in the end, keeps its own (on one
-// core the work is done in turns either way, and switching more often only costs). The
-// thread's policy before comes back at the end; a failure changes nothing.
-class BatchScheduling {
- public:
-  explicit BatchScheduling(bool wanted) {
-#ifdef SCHED_BATCH
-    if (!wanted || pthread_getschedparam(pthread_self(), &policy_, &parameters_) != 0) return;
-    const sched_param batch{};
-    changed_ = pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch) == 0;
-#else
-    (void)wanted;
-#endif
-  }
-  ~BatchScheduling() {
-    if (changed_) pthread_setschedparam(pthread_self(), policy_, &parameters_);
-  }
-  BatchScheduling(const BatchScheduling&) = delete;
-  BatchScheduling& operator=(const BatchScheduling&) = delete;
-
- private:
-  int policy_ = 0;
-  sched_param parameters_{};
-  bool changed_ = false;
-};
-
 }  // namespace ZEFI
