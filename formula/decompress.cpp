@@ -306,18 +306,48 @@ void InputBuffer::drain() {
   while (!finished_) decode(sink.get(), kSinkSize);
 }
 
+std::streamsize InputBuffer::xsgetn(char* destination, std::streamsize count) {
+  if (count <= 0) return 0;
+  auto wanted = static_cast<std::size_t>(count);
+  const auto buffered = std::min(wanted, static_cast<std::size_t>(egptr() - gptr()));
+  if (buffered > 0) {
+    std::memcpy(destination, gptr(), buffered);
+    gbump(static_cast<int>(buffered));  // at most the size of single_
+  }
+  const std::size_t got = buffered + fill(destination + buffered, wanted - buffered);
+  return static_cast<std::streamsize>(got);
+}
+
+InputBuffer::int_type InputBuffer::underflow() {
+  if (gptr() == egptr()) {
+    const std::size_t got = fill(single_, sizeof single_);
+    if (got == 0) return traits_type::eof();
+    setg(single_, single_, single_ + got);
+  }
+  return traits_type::to_int_type(*gptr());
+}
+
 std::size_t InputBuffer::read(char* destination, std::size_t size) {
-  const std::size_t got =
-      compression_ == Compression::Plain ? readPlain(destination, size) : decode(destination, size);
-  delivered_ += got;
-  return got;
+  return static_cast<std::size_t>(xsgetn(destination, static_cast<std::streamsize>(size)));
 }
 
 std::int64_t InputBuffer::sizeLeft() const {
   // Only a plain regular file's size tells how much text is left.
   if (fileSize_ < 0 || compression_ != Compression::Plain) return -1;
-  const std::int64_t here = startOffset_ + static_cast<std::int64_t>(delivered_);
+  const std::int64_t here = position();
   return fileSize_ >= here ? fileSize_ - here : -1;
+}
+
+std::int64_t InputBuffer::position() const {
+  return startOffset_ + static_cast<std::int64_t>(delivered_) - (egptr() - gptr());
+}
+
+std::size_t InputBuffer::fill(char* destination, std::size_t count) {
+  if (count == 0) return 0;
+  const std::size_t got = compression_ == Compression::Plain ? readPlain(destination, count)
+                                                             : decode(destination, count);
+  delivered_ += got;
+  return got;
 }
 
 std::size_t InputBuffer::readPlain(char* destination, std::size_t count) {

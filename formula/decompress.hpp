@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <streambuf>
 #include <string>
 
 #include "formula/formula.hpp"
@@ -14,8 +15,9 @@ namespace ZEFI {
 
 enum class Compression : std::uint8_t { Plain, Gzip, Xz, Bzip2, Zstd };
 
-// The reader's input. Plain text goes from the descriptor straight into the reader's block,
-// as a file stream's large reads do. Compressed text is
+// The reader's input, and a stream buffer for clients that read it as a stream (their block
+// reads, sgetn, take the same way). Plain text goes from the descriptor
+// straight into the caller's block, as a file stream's large reads do. Compressed text is
 // decompressed into the caller's block through the format's library, from a fixed buffer of
 // compressed bytes, so that memory does not grow with the input; concatenated gzip members,
 // xz and bzip2 streams and zstd frames are read one after the other, as their tools do.
@@ -25,7 +27,7 @@ enum class Compression : std::uint8_t { Plain, Gzip, Xz, Bzip2, Zstd };
 // input, and error() tells what happened, so the caller reports that instead of whatever the
 // reader made of the text. Read errors of the descriptor count as its end, as for a file
 // stream. The descriptor is neither opened nor closed here.
-class InputBuffer final : public QdimacsInput {
+class InputBuffer final : public std::streambuf, public QdimacsInput {
  public:
   explicit InputBuffer(int fd);  // reads the first bytes to recognise the format
   ~InputBuffer() override;
@@ -39,17 +41,24 @@ class InputBuffer final : public QdimacsInput {
   // where the reader stopped still shows in error().
   void drain();
 
+  // The reader's block reads, the same bytes as sgetn's.
   std::size_t read(char* destination, std::size_t size) override;
   // Known for plain regular files only: a stream's length says nothing of its text.
   std::int64_t sizeLeft() const override;
 
   class Decoder;  // one per format, in the implementation
 
+ protected:
+  std::streamsize xsgetn(char* destination, std::streamsize count) override;
+  int_type underflow() override;
+
  private:
+  std::size_t fill(char* destination, std::size_t count);
   std::size_t readPlain(char* destination, std::size_t count);
   std::size_t decode(char* destination, std::size_t count);
   void readMore(std::size_t limit);  // reads into the staged bytes, up to limit in all
   void damaged();
+  std::int64_t position() const;
 
   int fd_;
   Compression compression_ = Compression::Plain;
@@ -64,6 +73,7 @@ class InputBuffer final : public QdimacsInput {
   std::uint64_t delivered_ = 0;
   std::int64_t startOffset_ = 0;
   std::int64_t fileSize_ = -1;  // of a plain regular file
+  char single_[4096];           // the get area, for reads other than sgetn's
 };
 
 // Reads formula (new, empty) from the descriptor, plain or compressed. Returns the empty text
