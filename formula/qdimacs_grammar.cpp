@@ -118,6 +118,7 @@ struct Reader {
   }
 
   void lookUp(std::uint32_t variable) {
+    if (formula.quantifierOf.contains(variable)) return;
     auto [quantification, inserted] = formula.quantifierOf.tryEmplace(variable);
     if (inserted) {
       // A free variable: innermost, existential, ranked 0.

@@ -24,7 +24,10 @@ namespace ZEFI {
 template <class Value>
 class VariableMap {
  public:
-  bool contains(std::uint32_t variable) const;
+  bool contains(std::uint32_t variable) const {
+    // Asked for every literal the reader meets: a key of the array is one bit, in line.
+    return variable < dense_.size() ? denseHas(variable) : find(variable) != nullptr;
+  }
   const Value* find(std::uint32_t variable) const;  // null when absent
   Value* find(std::uint32_t variable);
   Value& operator[](std::uint32_t variable);  // inserts a value-initialised entry

@@ -15,11 +15,6 @@ std::size_t VariableMap<Value>::slotOf(std::uint32_t variable) const {
 }
 
 template <class Value>
-bool VariableMap<Value>::contains(std::uint32_t variable) const {
-  return find(variable) != nullptr;
-}
-
-template <class Value>
 const Value* VariableMap<Value>::find(std::uint32_t variable) const {
   if (variable < dense_.size()) return denseHas(variable) ? &dense_[variable] : nullptr;
   if (variable == 0) return hasZero_ ? &zeroValue_ : nullptr;
