@@ -1,6 +1,5 @@
 #include "app/pipeline.hpp"
 
-#include <atomic>
 #include <exception>
 #include <ostream>
 #include <string>
