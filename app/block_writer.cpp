@@ -1,10 +1,13 @@
 #include "app/block_writer.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <new>
 
 namespace ZEFI {
 
@@ -12,11 +15,20 @@ namespace {
 
 // How far ahead of the writing an own file's blocks are reserved.
 constexpr std::uint64_t kReserveAhead = std::uint64_t{16} << 20;
+// The blocks' alignment: a huge page.
+constexpr std::size_t kHugePage = std::size_t{1} << 21;
 
 }  // namespace
 
 FileBlockWriter::FileBlockWriter(int fd, const std::vector<int>& signalsToBlock, bool ownFile)
-    : fd_(fd), reserving_(ownFile), storage_(new char[kBlockSize * kBlockCount]) {
+    : fd_(fd),
+      reserving_(ownFile),
+      storage_(static_cast<char*>(std::aligned_alloc(kHugePage, kBlockSize * kBlockCount))) {
+  if (storage_ == nullptr) throw std::bad_alloc();
+  // The blocks are filled over and over: on huge pages they cost three page faults instead
+  // of 1,536, and the formatting misses the TLB less. A hint only; small outputs pay a huge
+  // page or two of memory for it.
+  madvise(storage_.get(), kBlockSize * kBlockCount, MADV_HUGEPAGE);
   free_.reserve(kBlockCount);
   full_.reserve(kBlockCount);
   for (std::size_t i = kBlockCount; i-- > 0;) free_.push_back(storage_.get() + i * kBlockSize);

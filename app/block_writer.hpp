@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -79,7 +80,10 @@ class FileBlockWriter final : public BlockSink {
   bool reservedAny_ = false;    // some reservation was asked for (maybe only in part)
   std::uint64_t written_ = 0;   // bytes written, from the start of the file
   std::uint64_t reserved_ = 0;  // bytes reserved on disk, from the start
-  std::unique_ptr<char[]> storage_;
+  struct Free {
+    void operator()(char* block) const { std::free(block); }
+  };
+  std::unique_ptr<char, Free> storage_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<char*> free_;      // blocks ready to be filled
