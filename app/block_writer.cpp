@@ -15,8 +15,9 @@ namespace {
 
 // How far ahead of the writing an own file's blocks are reserved.
 constexpr std::uint64_t kReserveAhead = std::uint64_t{16} << 20;
-// The blocks' alignment: a huge page.
+// The blocks' alignment: a huge page, of which their storage is a whole number.
 constexpr std::size_t kHugePage = std::size_t{1} << 21;
+static_assert(FileBlockWriter::kBlockSize * FileBlockWriter::kBlockCount % kHugePage == 0);
 
 }  // namespace
 

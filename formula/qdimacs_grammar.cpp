@@ -119,13 +119,10 @@ struct Reader {
 
   void lookUp(std::uint32_t variable) {
     if (formula.quantifierOf.contains(variable)) return;
-    auto [quantification, inserted] = formula.quantifierOf.tryEmplace(variable);
-    if (inserted) {
-      // A free variable: innermost, existential, ranked 0.
-      *quantification = Quantification{Exists, variable};
-      formula.prefix.push_back(*quantification);
-      formula.positionOf[variable] = 0;
-    }
+    // A free variable: innermost, existential, ranked 0.
+    formula.quantifierOf[variable] = Quantification{Exists, variable};
+    formula.prefix.push_back(Quantification{Exists, variable});
+    formula.positionOf[variable] = 0;
   }
 
   bool readMatrix() {
